@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Varnox needs that are missing.
+#   deps.sh build   what building and running the program needs
+#   deps.sh test    that, plus the test tools (clang for the sanitizer and
+#                   fuzzing build, npm for the test corpus)
+set -euo pipefail
+
+build_pkgs=(g++ cmake ninja-build pkg-config libstemmer-dev libcli11-dev)
+test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev npm)
+
+want=("${build_pkgs[@]}")
+[ "${1:-build}" = test ] && want+=("${test_pkgs[@]}")
+
+missing=()
+for p in "${want[@]}"; do
+  # npm may come from elsewhere than Debian (nodesource, nvm): any npm will do.
+  if [ "$p" = npm ] && command -v npm >/dev/null 2>&1; then continue; fi
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}" >&2
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo=sudo
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the suite with g++, then again built with clang,
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz targets of
+# that second build for about three minutes in all.
+#   VARNOX_BUILD   build folder (default: build/ in the checkout)
+#   VARNOX_FUZZ_SECONDS   total fuzzing time (default 180; 0 skips fuzzing)
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${VARNOX_BUILD:-$root/build}
+fuzz_seconds=${VARNOX_FUZZ_SECONDS:-180}
+jobs=$(nproc)
+
+"$root/scripts/deps.sh" test || exit 1
+"$root/scripts/fetch-corpus.sh" "$build/corpus" || exit 1
+corpus="$build/corpus/package/data"
+
+passed=0
+failed=0
+# Adds one ctest run's counts from its summary line.
+count_ctest() {
+  local line total bad
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -n 1)
+  if [ -z "$line" ]; then
+    failed=$((failed + 1))
+    return
+  fi
+  bad=$(sed -E 's/.*tests passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+  total=$(sed -E 's/.*failed out of ([0-9]+).*/\1/' <<<"$line")
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+}
+
+suite() {  # suite NAME CMAKE-ARGS...
+  local name=$1
+  shift
+  local dir="$build/$name" log
+  log=$(mktemp)
+  echo "== $name: configure and build"
+  if ! cmake -S "$root" -B "$dir" -G Ninja -DVARNOX_CORPUS_DIR="$corpus" "$@" >/dev/null ||
+     ! cmake --build "$dir" -j "$jobs"; then
+    echo "== $name: build FAILED"
+    failed=$((failed + 1))
+    return
+  fi
+  echo "== $name: tests"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" 2>&1 | tee "$log"
+  count_ctest "$log"
+  rm -f "$log"
+}
+
+suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+suite sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang-14 \
+  -DCMAKE_CXX_COMPILER=clang++-14 -DVARNOX_SANITIZE=ON -DVARNOX_FUZZ=ON -DVARNOX_BENCH=OFF
+
+if [ "$fuzz_seconds" -gt 0 ] && [ -d "$build/sanitize/bin" ]; then
+  echo "== fuzzing for ${fuzz_seconds}s in all"
+  if "$root/scripts/run-fuzzers.sh" "$build/sanitize/bin" "$fuzz_seconds" "$corpus"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+  fi
+fi
+
+echo
+echo "summary: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,27 @@
+#include <CLI/CLI.hpp>
+
+#include "app/diag_commands.h"
+#include "platform/trace.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"Varnox: a rule-based spam filter for your own mail and text messages"};
+  app.require_subcommand(1);
+  bool trace = false;
+  app.add_flag("--trace", trace, "Copy the debug trace to standard error");
+
+  varnox::CommandResult result;
+  varnox::AddTokensCommand(app, result);
+  varnox::AddHtml2TxtCommand(app, result);
+  varnox::AddFingerprintCommand(app, result);
+  varnox::AddSimilarCommand(app, result);
+
+  app.parse_complete_callback([&] {
+    if (trace) varnox::SetTraceEnabled(true);
+  });
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  }
+  return result.status;
+}

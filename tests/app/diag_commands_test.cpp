@@ -1,0 +1,103 @@
+// The diagnostic subcommands as a user runs them: a real process, real pipes.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out;
+};
+
+// Runs a shell command line, capturing standard output and the exit status.
+Result Shell(const std::string& cmd) {
+  Result r;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (p == nullptr) return r;
+  char buf[4096];
+  std::size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  const int st = pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+// Runs varnox with args, feeding input on standard input.
+Result Varnox(const std::string& args, const std::string& input) {
+  const auto in = std::filesystem::temp_directory_path() /
+                  ("varnox-in-" + std::to_string(::getpid()) + "-" + std::to_string(rand()));
+  {
+    std::ofstream f(in, std::ios::binary);
+    f << input;
+  }
+  Result r = Shell(std::string(VARNOX_BINARY) + " " + args + " < " + in.string());
+  std::filesystem::remove(in);
+  return r;
+}
+
+TEST(DiagCommands, TokensPrintsTheTokenStringAndOneNewline) {
+  Result r = Varnox("tokens", "Win a FREE prize, win now!");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "a free now prize win \n");
+  r = Varnox("tokens", std::string("stop\0ignored", 12));
+  EXPECT_EQ(r.out, "stop \n");
+  r = Varnox("tokens", "");
+  EXPECT_EQ(r.out, "\n");
+}
+
+TEST(DiagCommands, FingerprintPrintsMd4InHex) {
+  Result r = Varnox("fingerprint", "abc");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "a448017aaf21d8525fc10ae87aa6729d\n");
+}
+
+TEST(DiagCommands, Html2TxtWritesTheTextExactly) {
+  Result r = Varnox("html2txt", "<p>Hello &amp; <b>bye</b>");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "\n\nHello & bye");
+}
+
+TEST(DiagCommands, SimilarReportsHitsSimilaritiesAndVerdict) {
+  Result r = Varnox("similar --rule-text 'cheap pills online now' --certainty 75",
+                    "Buy cheap pills online");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("hits: 3\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("similarity 1: 75.00\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("similarity 2: 75.00\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("match: yes\n"), std::string::npos) << r.out;
+  r = Varnox("similar --rule-text 'cheap pills online now'", "Buy cheap pills online");
+  EXPECT_NE(r.out.find("match: no\n"), std::string::npos) << r.out;  // 90 by default
+}
+
+TEST(DiagCommands, BadArgumentsAreRefused) {
+  EXPECT_NE(Varnox("similar", "x").status, 0);
+  EXPECT_NE(Varnox("similar --rule-text a --certainty abc", "x").status, 0);
+  EXPECT_NE(Varnox("no-such-command", "").status, 0);
+}
+
+TEST(DiagCommands, BinaryInputIsHandled) {
+  std::string junk;
+  for (unsigned i = 0; i < 300000; ++i) junk.push_back(static_cast<char>(1 + (i * 7919u) % 255));
+  for (const char* cmd : {"tokens", "fingerprint", "html2txt"}) {
+    Result r = Varnox(cmd, junk);
+    EXPECT_EQ(r.status, 0) << cmd;
+    EXPECT_FALSE(r.out.empty()) << cmd;
+  }
+}
+
+TEST(DiagCommands, AReadFailureExitsTwoWithAReason) {
+  // Reading a directory fails with EISDIR.
+  for (const char* cmd : {"tokens", "fingerprint", "html2txt", "similar --rule-text x"}) {
+    Result r = Shell(std::string(VARNOX_BINARY) + " " + cmd + " < / 2>&1");
+    EXPECT_EQ(r.status, 2) << cmd;
+    EXPECT_NE(r.out.find("cannot read standard input"), std::string::npos) << cmd << r.out;
+  }
+}
+
+}  // namespace

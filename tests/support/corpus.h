@@ -1,0 +1,21 @@
+// The SpamAssassin public corpus, unpacked under the build folder by the
+// test script: folders easy-ham-1, easy-ham-2, hard-ham-1, spam-1, spam-2 of
+// NNNNN.<hash>.txt files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace varnox::testsupport {
+
+// The corpus folder: $VARNOX_CORPUS if set, else the one configured at build time.
+std::string CorpusDir();
+
+// Paths of every message file, sorted; empty when the corpus is missing.
+// folder limits the result to one of the corpus folders.
+std::vector<std::string> CorpusFiles(const std::string& folder = "");
+
+// Reads a whole file; false when it cannot be read.
+bool ReadFile(const std::string& path, std::string& bytes);
+
+}  // namespace varnox::testsupport
