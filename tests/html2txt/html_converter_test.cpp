@@ -1,0 +1,553 @@
+#include "html2txt/html_converter.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "support/corpus.h"
+
+namespace varnox {
+namespace {
+
+// The bullet of list items: U+30FB KATAKANA MIDDLE DOT in UTF-8.
+constexpr std::string_view kBullet = "\xE3\x83\xBB";
+
+std::string Repeat(std::string_view unit, std::size_t times) {
+  std::string s;
+  s.reserve(unit.size() * times);
+  for (std::size_t i = 0; i < times; ++i) s += unit;
+  return s;
+}
+
+// Compares long byte strings without printing them whole.
+testing::AssertionResult SameBytes(std::string_view actual, std::string_view expected) {
+  if (actual == expected) return testing::AssertionSuccess();
+  const auto diff = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
+  const std::size_t at = static_cast<std::size_t>(diff.first - actual.begin());
+  return testing::AssertionFailure()
+         << "sizes " << actual.size() << " and " << expected.size() << ", first difference at "
+         << at << ": actual " << testing::PrintToString(actual.substr(at, 40)) << ", expected "
+         << testing::PrintToString(expected.substr(at, 40));
+}
+
+// Inputs and the text they must give.
+using Cases = std::vector<std::pair<std::string, std::string>>;
+
+class HtmlConverterTest : public testing::Test {
+ protected:
+  // Converts html (up to its first NUL, as HtmlToText reads it) into a
+  // buffer of exactly the bound, checks that the result ends inside it and
+  // that the reference form gives the same text and title, and returns it.
+  std::string Convert(const std::string& html) {
+    const std::size_t len = std::strlen(html.c_str());
+    std::vector<char> out(HtmlOutputBound(len), '\x7F');
+    EXPECT_EQ(HtmlToText(&converter_, html.c_str(), out.data()), 0);
+    const auto end = std::find(out.begin(), out.end(), '\0');
+    EXPECT_NE(end, out.end()) << "no terminator inside the bound";
+    std::string text(out.begin(), end);
+
+    std::string plain_title(converter_.Title());
+    const std::string plain = HtmlToTextPlain(std::string_view(html.c_str(), len), &plain_title);
+    EXPECT_TRUE(SameBytes(text, plain)) << "fast and reference forms differ";
+    EXPECT_EQ(converter_.Title(), plain_title) << "title fields differ";
+    return text;
+  }
+
+  // Converts into a buffer with guard bytes after the bound; fails when any
+  // of them was written.
+  std::string ConvertGuarded(const std::string& html) {
+    constexpr std::size_t kGuard = 64;
+    const std::size_t bound = HtmlOutputBound(html.size());
+    std::vector<char> out(bound + kGuard, '\x5A');
+    EXPECT_EQ(HtmlToText(&converter_, html.c_str(), out.data()), 0);
+    EXPECT_TRUE(std::all_of(out.begin() + bound, out.end(), [](char c) { return c == '\x5A'; }))
+        << "bytes written past the bound";
+    const std::size_t size = std::strlen(out.data());
+    EXPECT_LE(size + 1, bound);
+    EXPECT_TRUE(SameBytes(std::string_view(out.data(), size), HtmlToTextPlain(html)));
+    return std::string(out.data(), size);
+  }
+
+  // Converts each input in turn and compares it with its expected text.
+  void ExpectConversions(const Cases& cases) {
+    for (const auto& [html, expected] : cases) {
+      EXPECT_EQ(Convert(html), expected) << "input: " << testing::PrintToString(html);
+    }
+  }
+
+  HtmlConverter converter_;
+};
+
+TEST_F(HtmlConverterTest, EmptyInputGivesEmptyText) {
+  EXPECT_EQ(Convert(""), "");
+}
+
+TEST_F(HtmlConverterTest, LineFeedsAreDroppedOutsidePre) {
+  ExpectConversions(Cases{
+      {"a\nb", "ab"},
+      {"a\n\nb", "ab"},
+      {"a\r\nb", "a\nb"},
+      {"a\r\n\r\nb", "a\n\nb"},
+      {"a\rb", "a\rb"},
+      {"a\r\r\nb", "a\r\nb"},
+      {"a\r", "a\r"},
+      {"\n", ""},
+  });
+}
+
+TEST_F(HtmlConverterTest, PreKeepsLineFeedsUntilItEnds) {
+  ExpectConversions(Cases{
+      {"<pre>a\nb</pre>", "a\nb"},
+      {"<pre>a\r\nb</pre>", "a\nb"},
+      {"<pre>a\nb</pre>c\nd", "a\nbcd"},
+      {"<PRE>x\ny", "x\ny"},
+      {"<pre class=x>a\nb", "ab"},  // only the bare tag switches
+      {"<pre>a\n  <b>x", "a\nx"},
+      {"<pre>a\n  x", "a\n  x"},
+  });
+}
+
+TEST_F(HtmlConverterTest, BlanksStartingALineBeforeATagAreDropped) {
+  ExpectConversions(Cases{
+      {"a\n  <b>x</b>", "ax"},
+      {"a\n\t \t<br>x", "a\nx"},
+      {"a\r\n  <br>b", "a\n\nb"},
+      {"a\n  text", "a  text"},
+      {"a\n  \n<br>", "a  \n"},  // the line feed comes before any tag
+      {"a  <br>", "a  \n"},      // not at the start of a line
+      {"a    b", "a    b"},      // runs are never collapsed
+      {"a\n  ", "a  "},
+      {"\n <p>", "\n\n"},
+  });
+}
+
+TEST_F(HtmlConverterTest, TagNamesMatchInEitherCaseButNeedABlankOrClose) {
+  ExpectConversions(Cases{
+      {"<P>", "\n\n"},
+      {"<Br >", "\n"},
+      {"<TITLE>t</TITLE>", "Title: t\n"},
+      {"<br/>", ""},
+      {"<br\t>", ""},
+      {"<br\n>", ""},
+      {"<brx>", ""},
+      {"<pa>x", "x"},
+      {"<p class=x>", "\n\n"},
+      {"<br", ""},
+  });
+}
+
+TEST_F(HtmlConverterTest, EachLineTagGivesItsOutput) {
+  const std::string bullet(kBullet);
+  ExpectConversions(Cases{
+      {"a<h1>b</h1>c", "a\nb\nc"},
+      {"a<h2>b</h2>c", "a\nb\nc"},
+      {"a<h3>b</h3>c", "a\nb\nc"},
+      {"a<h4>b</h4>c", "a\nb\nc"},
+      {"a<h5>b</h5>c<h6>d</h6>", "abcd"},
+      {"<cite>x</cite>", "\"x\""},
+      {"<ul><li>a<li>b</ul>", "\n\n\t" + bullet + "a\n\t" + bullet + "b"},
+      {"<ol><li>a</li></ol>", "\n\n\t" + bullet + "a"},
+      {"<dl><dt>a<dd>b</dl>", "\n\n\t" + bullet + "ab"},
+      {"<table><tr><td>a</td><td>b</td></tr></table>", "ab\n"},
+      {"<div>a</div>", "\na\n"},
+      {"<p>a</p>", "\n\na\n"},
+      {"a<br>b</br>c", "a\nb\nc"},
+  });
+}
+
+TEST_F(HtmlConverterTest, OtherTagsAndDeclarationsAreDropped) {
+  ExpectConversions(Cases{
+      {"<b>a</b><i>b</i><a href=\"x\">c</a><img src=y><hr>", "abc"},
+      {"<!DOCTYPE html>x", "x"},
+      {"<?xml version=1.0?>x", "x"},
+      {"<!-x>y", "y"},
+      {"<html><body>x</body></html>", "x"},
+  });
+}
+
+TEST_F(HtmlConverterTest, LessThanNotStartingATagIsText) {
+  ExpectConversions(Cases{
+      {"a < b", "a < b"},
+      {"a<1", "a<1"},
+      {"a<", "a<"},
+      {"a > b", "a > b"},
+      {"<<b>", "<"},
+      {"a<\x01>", "a<\x01>"},
+  });
+}
+
+TEST_F(HtmlConverterTest, EightBitAndControlBytesAreCopied) {
+  ExpectConversions(Cases{
+      {"caf\xC3\xA9 \xE9\xFF\x80", "caf\xC3\xA9 \xE9\xFF\x80"},
+      {"a\x01\x1B\x1F\x7F", "a\x01\x1B\x1F\x7F"},
+      {"a\x1C"
+       "b",
+       "a\x1C"
+       "b"},
+  });
+}
+
+// Pattern punctuation also matches the control byte 0x20 below it, and
+// lower-case pattern letters match upper-case input.
+TEST_F(HtmlConverterTest, PatternsMatchTheControlBytesBelowTheirPunctuation) {
+  ExpectConversions(Cases{
+      {"\x1Ctitle>x</title>", "Title: x\n"},
+      {"<title>x\x1C\x0FTITLE\x1E"
+       "y",
+       "Title: x\ny"},
+      {"<!--a\r\r>b", "\nComment:\n\ta\nb"},
+      {"<!\r\rx-->", "\nComment:\n\tx\n"},
+      {"&lt\x1B", "<"},
+      {"<h\x11>x", "\nx"},
+      // The tag output comes, but 0x0F does not open a tag body, so the '<'
+      // and the rest are text.
+      {"a<\x0Fh1>b", "a\n<>b"},
+      // 0x1C is not '<' for tags, but it switches pre like "<pre>" does.
+      {"\x1Cpre>a\nb", "\x1Cpre>a\nb"},
+      {"<script>a<\x0Fscript\x1E"
+       "b",
+       "b"},
+  });
+}
+
+TEST_F(HtmlConverterTest, TagsInsideOtherTagsStillAct) {
+  ExpectConversions(Cases{
+      {"<a title=\"<br>\">x</a>", "\n\">x"},
+      {"<a <title>T</title>>x", "Title: T\nx"},
+      {"<a <!--c-->x>y", "\nComment:\n\t\ny"},
+      // The comment ends inside the tag body (CR matches '-'); the tag goes on.
+      {"<!--<a\r\r>b-->c", "\nComment:\n\t\nc"},
+      {"<!--<a -->b>c-->d", "\nComment:\n\t\nc-->d"},
+  });
+}
+
+TEST_F(HtmlConverterTest, BlockquoteIndentsEveryLineFeed) {
+  const std::string bullet(kBullet);
+  ExpectConversions(Cases{
+      {"<blockquote>a<br>b<title>T</title><p>c</blockquote><br>d",
+       "a\n\tbTitle: T\n\t\n\t\n\tc\nd"},
+      {"<blockquote><!--x-->", "\n\tComment:\n\t\tx\n\t"},
+      {"<blockquote><li>x", "\n\t\t" + bullet + "x"},
+      {"<blockquote><pre>a\nb", "a\n\tb"},
+      {"<blockquote>a\r\nb", "a\n\tb"},
+      {"<blockquote><title>a\nb</title>", "Title: a\n\tb\n\t"},
+      {"<BLOCKQUOTE>a<br>", "a\n\t"},
+      {"<blockquote class=x>a<br>", "a\n"},  // only the bare tag switches
+  });
+}
+
+TEST_F(HtmlConverterTest, ScriptStyleAndXmlBodiesAreSkipped) {
+  ExpectConversions(Cases{
+      {"<script>if (a<b) x();</script>Text", "Text"},
+      {"<style>p { color: red }</style>a", "a"},
+      {"<xml>a<b>c</xml>d", "d"},
+      {"<SCRIPT type=x>y</ScRiPt>z", "z"},
+      {"<script></script>x", "x"},
+      {"<scripts>a</scripts>", "a"},    // another tag
+      {"<script\n>a</script>b", "ab"},  // not a script start
+      {"a<script>b</script >c", "a"},   // the end tag must be exact
+      {"<script><p>a</script><p>b", "\n\nb"},
+  });
+}
+
+TEST_F(HtmlConverterTest, UnterminatedElementsSwallowTheRest) {
+  ExpectConversions(Cases{
+      {"a<script>b<p>c", "a"},
+      {"a<style>b<p>c", "a"},
+      {"a<xml>b<p>c", "a"},
+      {"a<title>b<p>c", "a"},
+      {"a<script>", "a"},
+      // A comment is not skipped: its text keeps coming out.
+      {"a<!--b<br>c", "a\nComment:\n\tb\nc"},
+  });
+  EXPECT_EQ(converter_.Title(), "b<p>c");
+}
+
+TEST_F(HtmlConverterTest, CommentsAreMarkedAndTheirTextKept) {
+  ExpectConversions(Cases{
+      {"<!-- note -->", "\nComment:\n\t note \n"},
+      {"<!---->", "\nComment:\n\t\n"},
+      {"<!--a<br>b&amp;-->", "\nComment:\n\ta\nb&\n"},
+      {"a-->b", "a-->b"},
+      {"<!--a->b-->c", "\nComment:\n\ta->b\nc"},
+  });
+}
+
+TEST_F(HtmlConverterTest, TitleIsCopiedRawAndKeptAcrossRuns) {
+  EXPECT_EQ(Convert("<title>Hello</title>x"), "Title: Hello\nx");
+  EXPECT_EQ(converter_.Title(), "Hello");
+  EXPECT_EQ(Convert("<title>a&amp;<b>c\nd</title>"), "Title: a&amp;<b>c\nd\n");
+  EXPECT_EQ(converter_.Title(), "a&amp;<b>c\nd");
+  EXPECT_EQ(Convert("no title here"), "no title here");
+  EXPECT_EQ(converter_.Title(), "a&amp;<b>c\nd");
+  EXPECT_EQ(Convert("<title lang=en>x</title>"), "x");  // not a title start
+  EXPECT_EQ(converter_.Title(), "a&amp;<b>c\nd");
+  EXPECT_EQ(Convert("<title></title>"), "Title: \n");
+  EXPECT_EQ(converter_.Title(), "");
+}
+
+TEST_F(HtmlConverterTest, LongTitleIsCutToTheField) {
+  const std::string title(300, 'x');
+  EXPECT_EQ(Convert("<title>" + title + "</title>"), "Title: " + title.substr(0, 255) + "\n");
+  EXPECT_EQ(converter_.Title(), title.substr(0, 255));
+
+  // A two-byte character across the cut is left out whole.
+  const std::string split = std::string(254, 'a') + "\xC3\xB1" + "b";
+  EXPECT_EQ(Convert("<title>" + split + "</title>"), "Title: " + std::string(254, 'a') + "\n");
+  EXPECT_EQ(converter_.Title(), std::string(254, 'a'));
+}
+
+TEST(TitleFieldLength, CutsAtACharacterBoundaryWhenTheTextIsUtf8) {
+  const std::string a253(253, 'a');
+  EXPECT_EQ(TitleFieldLength(""), 0u);
+  EXPECT_EQ(TitleFieldLength(std::string(255, 'a')), 255u);
+  EXPECT_EQ(TitleFieldLength(std::string(256, 'a')), 255u);
+  EXPECT_EQ(TitleFieldLength(a253 + "a\xC3\xB1"), 254u);  // 2 bytes over the cut
+  EXPECT_EQ(TitleFieldLength(a253 + "\xC3\xB1"
+                                    "b"),
+            255u);                                            // ends right at the cut
+  EXPECT_EQ(TitleFieldLength(a253 + "\xE3\x83\xBB"), 253u);   // 3 bytes, 2 kept
+  EXPECT_EQ(TitleFieldLength(a253 + "a\xE3\x83\xBB"), 254u);  // 3 bytes, 1 kept
+  EXPECT_EQ(TitleFieldLength(std::string(252, 'a') + "\xF0\x9F\x98\x80"), 252u);
+  EXPECT_EQ(TitleFieldLength(std::string(251, 'a') + "\xF0\x9F\x98\x80"
+                                                     "b"),
+            255u);
+}
+
+TEST(TitleFieldLength, CutsOtherTextAt255Bytes) {
+  const std::string a254(254, 'a');
+  EXPECT_EQ(TitleFieldLength(a254 + "\xE9x"), 255u);      // Latin-1 letter
+  EXPECT_EQ(TitleFieldLength(a254 + "\xE9\xA9x"), 255u);  // lead byte, too few continuations
+  EXPECT_EQ(TitleFieldLength(a254 + "\xC3\xC3"), 255u);   // no continuation at the cut
+  EXPECT_EQ(TitleFieldLength(std::string(251, 'a') + "\xBF\xBF\xBF\xBF\xBF"), 255u);
+  EXPECT_EQ(TitleFieldLength(a254 + "\xC0\x80"), 255u);  // overlong lead
+}
+
+TEST_F(HtmlConverterTest, EntitiesGiveTheirText) {
+  ExpectConversions(Cases{
+      {"&lt;", "<"},
+      {"&gt;", ">"},
+      {"&amp;", "&"},
+      {"&quot;", "\""},
+      {"&Aacute;&aacute;", "\xC3\xA1\xC3\xA1"},  // á
+      {"&Iacute;&iacute;", "\xC3\xAD\xC3\xAD"},  // í
+      {"&ETH;&eth;", "\xC3\x90\xC3\x90"},        // Ð
+      {"&Ntilde;&ntilde;", "\xC3\xB1\xC3\xB1"},  // ñ
+      {"&Oacute;&oacute;", "\xC3\xB3\xC3\xB3"},  // ó
+      {"&Oslash;&oslash;", "00"},
+      {"&Uacute;&uacute;", "\xC3\xBA\xC3\xBA"},  // ú
+      {"&Yacute;&yacute;", "YY"},
+      {"&reg;", "(r)"},
+      {"&copy;", "(c)"},
+      {"&trade;", "tm"},
+      {"&nbsp;", " "},
+      {"x&lt;y&gt;z", "x<y>z"},
+  });
+}
+
+TEST_F(HtmlConverterTest, EntityNamesMatchUpperCaseInput) {
+  ExpectConversions(Cases{
+      {"&LT;", "<"},
+      {"&Lt;", "<"},
+      {"&AMP;", "&"},
+      {"&Eth;", "\xC3\x90"},
+      {"&NBSP;", " "},
+      {"&COPY;", "(c)"},
+      {"&IACUTE;", "\xC3\xAD"},
+      {"&TRADE;", "tm"},
+  });
+}
+
+TEST_F(HtmlConverterTest, OtherEntitiesAreCopiedAndDecodingIsDoneOnce) {
+  ExpectConversions(Cases{
+      {"&amp;lt;", "&lt;"},
+      {"&amp;amp;", "&amp;"},
+      {"&#169;", "&#169;"},
+      {"&#x20;", "&#x20;"},
+      {"&euro;", "&euro;"},
+      {"R&D", "R&D"},
+      {"&lt", "&lt"},
+      {"&nbsp ;", "&nbsp ;"},
+      {"&", "&"},
+      {"<a href=\"?a=1&amp;b=2\">x</a>", "x"},
+  });
+}
+
+TEST_F(HtmlConverterTest, ScanStateDoesNotCarryOverToTheNextRun) {
+  Convert("<pre><blockquote><b");
+  EXPECT_EQ(Convert("a\nb<br>c"), "ab\nc");
+  Convert("<!--x");
+  EXPECT_EQ(Convert("a-->b"), "a-->b");
+  Convert("<a href=");
+  EXPECT_EQ(Convert("x>y"), "x>y");
+}
+
+TEST(HtmlToTextInstance, NullConverterLeavesOutputUntouched) {
+  char out[16] = "untouched";
+  EXPECT_EQ(HtmlToText(nullptr, "<p>x", out), -1);
+  EXPECT_STREQ(out, "untouched");
+}
+
+TEST(HtmlToTextInstance, ConvertReturnsTheTextWithATerminatorBehindIt) {
+  HtmlConverter converter;
+  const std::string_view text = converter.Convert("a<br>b");
+  EXPECT_EQ(text, "a\nb");
+  EXPECT_EQ(text.data()[text.size()], '\0');
+}
+
+// In the "threadsafe" style the death test's child is a fresh run of this
+// program, so it sees the process before any instance was made.
+TEST(HtmlToTextInstanceDeathTest, GlobalInstanceAnswersOnlyOnceCreated) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        char out[16] = "untouched";
+        const bool ok = HtmlToText("<p>x", out) == -1 && std::strcmp(out, "untouched") == 0;
+        std::exit(ok ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
+
+  ASSERT_TRUE(CreateHtmlConverter());
+  ASSERT_TRUE(CreateHtmlConverter());  // a second call keeps the instance
+  std::vector<char> out(HtmlOutputBound(6));
+  EXPECT_EQ(HtmlToText("a<p>&lt;", out.data()), 0);
+  EXPECT_STREQ(out.data(), "a\n\n<");
+}
+
+// Inputs whose text is longer than the bound: the result is the start of
+// the full text, exactly bound - 1 bytes, and nothing lies past the bound.
+TEST_F(HtmlConverterTest, ExpandingInputIsCutAtTheBound) {
+  struct Expansion {
+    std::string prefix, unit, unit_text;
+  };
+  const std::vector<Expansion> expansions{
+      {"", "<!---->", "\nComment:\n\t\n"},
+      {"", "<!--", "\nComment:\n\t"},
+      {"<blockquote>", "<p>", "\n\t\n\t"},
+      {"", "<li>", "\n\t" + std::string(kBullet)},
+      {"<blockquote>", "<li>", "\n\t\t" + std::string(kBullet)},  // cut inside a bullet
+  };
+  for (const Expansion& e : expansions) {
+    SCOPED_TRACE(e.unit);
+    const std::size_t times = 3 * 4096 / (e.unit_text.size() - e.unit.size()) + 5000;
+    const std::string html = e.prefix + Repeat(e.unit, times);
+    const std::string text = ConvertGuarded(html);
+    const std::string full = Repeat(e.unit_text, times);
+    ASSERT_GT(full.size() + 1, HtmlOutputBound(html.size()));
+    EXPECT_EQ(text.size() + 1, HtmlOutputBound(html.size()));
+    EXPECT_TRUE(SameBytes(text, std::string_view(full).substr(0, text.size())));
+    EXPECT_EQ(Convert(html), text);
+  }
+}
+
+TEST_F(HtmlConverterTest, ExpansionWithinTheBoundIsKeptWhole) {
+  const std::string html = Repeat("<!---->", 500);  // 3500 bytes give 6000
+  EXPECT_EQ(ConvertGuarded(html), Repeat("\nComment:\n\t\n", 500));
+}
+
+TEST_F(HtmlConverterTest, TheScanGoesOnPastTheBound) {
+  const std::string html = Repeat("<!--", 5000) + "<title>last</title>";
+  const std::string text = ConvertGuarded(html);
+  EXPECT_EQ(text.size() + 1, HtmlOutputBound(html.size()));
+  EXPECT_EQ(converter_.Title(), "last");
+}
+
+TEST_F(HtmlConverterTest, HundredThousandNestedLookingTags) {
+  constexpr std::size_t kDepth = 100000;
+  const std::string nl(kDepth, '\n');
+  EXPECT_TRUE(
+      SameBytes(Convert(Repeat("<div>", kDepth) + "x" + Repeat("</div>", kDepth)), nl + "x" + nl));
+  EXPECT_EQ(Convert(Repeat("<b><i>", kDepth) + "x" + Repeat("</i></b>", kDepth)), "x");
+  EXPECT_EQ(Convert(Repeat("<a ", kDepth) + "x"), "");
+  EXPECT_TRUE(SameBytes(Convert(std::string(kDepth, '<') + "b>"), std::string(kDepth - 1, '<')));
+  EXPECT_EQ(Convert(Repeat("<script>", kDepth) + "</script>x"), "x");
+
+  const std::string comments = Repeat("<!--", kDepth);
+  const std::string text = ConvertGuarded(comments);
+  EXPECT_EQ(text.size() + 1, HtmlOutputBound(comments.size()));
+}
+
+TEST_F(HtmlConverterTest, TenMegabyteInputs) {
+  constexpr std::size_t kSize = 10 << 20;
+  const std::string page =
+      "<html><head><title>Offer</title><style>p{}</style></head>\r\n<body>\r\n"
+      "  <p>Dear friend,</p>\r\n  <blockquote>You have won &euro;1.000.000 &amp; more"
+      "<br>\r\n<ul><li>cash</li><li>caf&eacute;</li></ul></blockquote>\r\n"
+      "<!-- tracking --><a href=\"http://x.example/?a=1&b=2\">click</a>&nbsp;&copy;\r\n"
+      "<pre>line one\nline two</pre><script>var a = 1 < 2;</script></body></html>\r\n";
+  std::string html = Repeat(page, kSize / page.size() + 1);
+  html.resize(kSize);
+  ConvertGuarded(html);
+
+  std::string text(kSize, 'a');
+  for (std::size_t i = 100; i < kSize; i += 97) text[i] = ' ';
+  EXPECT_TRUE(SameBytes(Convert(text), text));
+
+  EXPECT_EQ(Convert("a\n" + std::string(kSize, ' ') + "<br>x"), "a\nx");
+  EXPECT_EQ(Convert("a<script>" + Repeat("x<y", kSize / 3)), "a");
+  ConvertGuarded("<!--" + Repeat("-<!-", kSize / 4));
+}
+
+// Short random mixtures of the bytes and names the converter reacts to.
+TEST_F(HtmlConverterTest, RandomMarkupAgreesWithTheReference) {
+  // Pieces separated by '|'.
+  const std::string_view kPieces =
+      "<|>|/|!|-|--|&|;| |\t|\n|\r|\r\n|\r\r>|\x1C|\x0F|\x1E|\x1B|\x01|\x11|a|x|\xC3\xA9|\xE3\x83|"
+      "\xBB|1|?|\"|=|title|TITLE|script|style|xml|pre|blockquote|p|br|li|dt|h1|h4|div|cite|tr|"
+      "ul|lt|amp|nbsp|eth|ETH|Aacute|trade|<!--|-->|<!|<a |<title>|</title>|<script>|"
+      "</script>|<pre>|</pre>|<blockquote>|</blockquote>|<br>|<p>|<li>|&lt;|&amp;|\n  <";
+  std::vector<std::string> pieces{std::string(1, '\0')};
+  for (std::size_t from = 0, bar; from <= kPieces.size(); from = bar + 1) {
+    bar = std::min(kPieces.find('|', from), kPieces.size());
+    pieces.emplace_back(kPieces.substr(from, bar - from));
+  }
+  std::mt19937 random(20240611);
+  std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
+  std::uniform_int_distribution<int> count(0, 60);
+  for (int round = 0; round < 100000; ++round) {
+    std::string html;
+    for (int i = count(random); i > 0; --i) html += pieces[pick(random)];
+    HtmlConverter converter;
+    std::string plain_title;
+    const std::string plain = HtmlToTextPlain(html, &plain_title);
+    ASSERT_TRUE(SameBytes(converter.Convert(html), plain)) << testing::PrintToString(html);
+    ASSERT_EQ(converter.Title(), plain_title) << testing::PrintToString(html);
+  }
+}
+
+// Every corpus message, converted whole as the program would convert an
+// HTML part, gives the same bytes in both forms and stays inside the bound.
+TEST(HtmlConverterCorpus, FastAndReferenceFormsAgree) {
+  const std::vector<std::string> files = testsupport::CorpusFiles();
+  if (files.empty()) GTEST_SKIP() << "corpus not found under " << testsupport::CorpusDir();
+  HtmlConverter converter;
+  std::size_t html_messages = 0;
+  for (const std::string& path : files) {
+    std::string bytes;
+    ASSERT_TRUE(testsupport::ReadFile(path, bytes)) << path;
+    const std::size_t len = std::strlen(bytes.c_str());
+    std::vector<char> out(HtmlOutputBound(len));
+    ASSERT_EQ(HtmlToText(&converter, bytes.c_str(), out.data()), 0);
+    const auto end = std::find(out.begin(), out.end(), '\0');
+    ASSERT_NE(end, out.end()) << path;
+    std::string plain_title(converter.Title());
+    const std::string plain = HtmlToTextPlain(std::string_view(bytes.data(), len), &plain_title);
+    const auto size = static_cast<std::size_t>(end - out.begin());
+    ASSERT_TRUE(SameBytes(std::string_view(out.data(), size), plain)) << path;
+    ASSERT_EQ(converter.Title(), plain_title) << path;
+    if (bytes.find("<html") != std::string::npos || bytes.find("<HTML") != std::string::npos) {
+      ++html_messages;
+    }
+  }
+  EXPECT_GT(html_messages, 100u) << "the corpus should hold many HTML messages";
+}
+
+}  // namespace
+}  // namespace varnox
