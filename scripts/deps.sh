@@ -5,8 +5,8 @@
 #                   fuzzing build, npm for the test corpus)
 set -euo pipefail
 
-build_pkgs=(g++ cmake ninja-build pkg-config libstemmer-dev libcli11-dev)
-test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev npm)
+build_pkgs=(g++ cmake ninja-build pkg-config libstemmer-dev libcli11-dev libsqlite3-dev)
+test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev sqlite3 npm)
 
 want=("${build_pkgs[@]}")
 [ "${1:-build}" = test ] && want+=("${test_pkgs[@]}")

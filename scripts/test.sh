@@ -52,6 +52,23 @@ suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 suite sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang-14 \
   -DCMAKE_CXX_COMPILER=clang++-14 -DVARNOX_SANITIZE=ON -DVARNOX_FUZZ=ON -DVARNOX_BENCH=OFF
 
+# The tests of threads sharing the rule table and the SMS log connection,
+# alone, under ThreadSanitizer.
+echo "== thread: configure and build"
+tsan="$build/thread"
+if cmake -S "$root" -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+     -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 -DVARNOX_SANITIZE_THREAD=ON \
+     -DVARNOX_BENCH=OFF -DVARNOX_CORPUS_DIR="$corpus" >/dev/null &&
+   cmake --build "$tsan" -j "$jobs"; then
+  log=$(mktemp)
+  ctest --test-dir "$tsan" --output-on-failure 2>&1 | tee "$log"
+  count_ctest "$log"
+  rm -f "$log"
+else
+  echo "== thread: build FAILED"
+  failed=$((failed + 1))
+fi
+
 if [ "$fuzz_seconds" -gt 0 ] && [ -d "$build/sanitize/bin" ]; then
   echo "== fuzzing for ${fuzz_seconds}s in all"
   if "$root/scripts/run-fuzzers.sh" "$build/sanitize/bin" "$fuzz_seconds" "$corpus"; then

@@ -1,5 +1,6 @@
 #include <CLI/CLI.hpp>
 
+#include "app/data_commands.h"
 #include "app/diag_commands.h"
 #include "platform/trace.h"
 
@@ -14,6 +15,8 @@ int main(int argc, char** argv) {
   varnox::AddHtml2TxtCommand(app, result);
   varnox::AddFingerprintCommand(app, result);
   varnox::AddSimilarCommand(app, result);
+  varnox::AddRulesCommand(app, result);
+  varnox::AddLogCommand(app, result);
 
   app.parse_complete_callback([&] {
     if (trace) varnox::SetTraceEnabled(true);

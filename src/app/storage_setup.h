@@ -1,0 +1,31 @@
+// The device root and storage that the data commands share.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <memory>
+#include <string>
+
+#include "storage/init_storage.h"
+
+namespace varnox {
+
+struct StorageOptions {
+  std::string root;
+  bool useCard = false;
+};
+
+// --root DIR and --use-card on cmd.
+void AddStorageOptions(CLI::App* cmd, StorageOptions& options);
+
+// The card question on the terminal: asked when standard input is one,
+// answered No otherwise; --use-card answers Yes.
+YesNoQuestion TerminalQuestion(bool useCard);
+
+// Resolves the root and prepares it: the first command on a new root makes
+// the data folder and its databases.
+std::unique_ptr<Storage> OpenStorage(const StorageOptions& options);
+
+// Text for one tab-separated output line: control characters become blanks.
+std::string OneLine(std::string text);
+
+}  // namespace varnox

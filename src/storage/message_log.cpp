@@ -1,0 +1,481 @@
+#include "storage/message_log.h"
+
+#include <cstdio>
+#include <exception>
+#include <utility>
+
+#include "analysis/fingerprint.h"
+#include "analysis/fixed_text.h"
+#include "platform/trace.h"
+
+namespace varnox {
+
+namespace {
+
+constexpr char kNoDataFolder[] = "data folder not found";
+
+// Look-ups by fingerprint and the day list select on columns that lie behind
+// the large texts: without these every query reads every row's overflow pages.
+constexpr char kIndexStatements[] =
+    "CREATE INDEX IF NOT EXISTS MsgHashIndex ON Msg(Hash);"
+    "CREATE INDEX IF NOT EXISTS MsgReceivedDateIndex ON Msg(ReceivedDate);";
+
+// Texts travel as C strings inside the statement: a NUL would end it early,
+// so every text counts up to its first NUL (hash and stored copy alike).
+std::string_view CText(std::string_view text) {
+  return text.substr(0, text.find('\0'));
+}
+
+void AppendQuoted(std::string& sql, std::string_view text) {
+  sql += '\'';
+  const std::size_t start = sql.size();
+  sql += CText(text);
+  for (std::size_t i = start; i < sql.size(); ++i)
+    if (sql[i] == '\'') sql[i] = ' ';
+  sql += '\'';
+}
+
+std::string Cut(std::string_view text, std::size_t max) {
+  return std::string(text.substr(0, Utf8PrefixLength(text, max)));
+}
+
+void TraceLine(std::string_view line) {
+  Trace(line);
+  Trace("\r\n");
+}
+
+int MaxIdOn(Database& db) {
+  Statement st;
+  if (db.Prepare("SELECT MAX(Id) as MaxOfId FROM Msg;", st) != SQLITE_OK) return -1;
+  if (st.Step() == SQLITE_ROW && st.DataCount() == 1) return st.ColumnInt(0);
+  return -1;
+}
+
+// The row with fingerprint hash, if any. body is only for the failure report.
+bool FindOn(Database& db, const std::string& hash, std::string_view body, int& id, int& status,
+            std::string& tokens) {
+  Statement st;
+  if (db.Prepare("SELECT Id, Status, Tokens FROM Msg WHERE Hash = '" + hash + "';", st) !=
+      SQLITE_OK) {
+    Trace("MAPIExists Error 3");
+    const std::string error = db.ErrorMessage();
+    std::fprintf(stderr, "%.*s\n", static_cast<int>(body.size()), body.data());
+    std::fprintf(stderr, "Can't open database: %s\n", error.c_str());
+    return false;
+  }
+  if (st.Step() != SQLITE_ROW || st.DataCount() != 3) return false;
+  id = st.ColumnInt(0);
+  status = st.ColumnInt(1);
+  tokens = st.ColumnText(2);
+  return true;
+}
+
+}  // namespace
+
+std::string MsgCreateStatement() {
+  return "CREATE TABLE Msg (Id INT UNIQUE, Sender TEXT, SenderEMAIL TEXT, Subject TEXT, "
+         "OrgMessage TEXT, Message TEXT, MsgTxt TEXT, Tokens TEXT, ReceivedDate TEXT, "
+         "ReceivedTime TEXT, Status INT, Hash TEXT);";
+}
+
+void ExtractAddress(std::string_view field, std::string& out) {
+  const std::size_t close = field.rfind('>');
+  if (close == std::string_view::npos || close == 0) {
+    out = field;
+    return;
+  }
+  const std::size_t open = field.rfind('<', close - 1);
+  const std::size_t begin = open == std::string_view::npos ? 0 : open + 1;
+  out = field.substr(begin, close - begin);
+}
+
+MessageLog::MessageLog(DataLocations& locations) : locations_(locations) {}
+
+MessageLog::~MessageLog() = default;
+
+bool MessageLog::LogPath(const std::string& store, std::string& path) const {
+  const std::string folder = locations_.DataFolder();
+  // Without a data folder the path would be relative: a log in whatever the
+  // current directory happens to be.
+  if (folder.empty()) return false;
+  path = folder + store + ".db";
+  return true;
+}
+
+MessageLog::Lease MessageLog::Acquire(const std::string& path, std::string& error) {
+  std::shared_ptr<Connection> conn;
+  {
+    std::lock_guard<std::mutex> guard(connectionsMutex_);
+    auto& slot = connections_[path];
+    if (!slot) slot = std::make_shared<Connection>();
+    conn = slot;
+  }
+  Lease lease{conn, std::unique_lock<std::mutex>(conn->mutex), nullptr};
+  if (!conn->db.IsOpen()) {
+    const int rc = conn->db.Open(path, error);
+    if (rc != SQLITE_OK && rc != 1) return lease;
+    // Each checkpoint syncs the WAL and the database; at the default of 1,000
+    // pages (some 120 messages) that costs a quarter of the adding rate.
+    // 16,000 pages keep the WAL under ~64 MB. Committed work is safe either way.
+    conn->db.Exec("PRAGMA wal_autocheckpoint=16000;");
+  }
+  lease.db = &conn->db;
+  return lease;
+}
+
+MessageLog::Lease MessageLog::AcquireStore(const std::string& store, std::string& error) {
+  std::string path;
+  if (!LogPath(store, path)) {
+    error = kNoDataFolder;
+    return {};
+  }
+  return Acquire(path, error);
+}
+
+int MessageLog::MAPICreateLog(const std::string& store) {
+  try {
+    std::string path;
+    if (LogPath(store, path)) {
+      ExecOnce(path, MsgCreateStatement());
+      std::string error;
+      Lease lease = Acquire(path, error);
+      if (lease.db != nullptr) {
+        Database& db = *lease.db;
+        const bool indexed =
+            WriteTransaction(db, [&] { return db.Exec(kIndexStatements, &error) == SQLITE_OK; });
+        if (!indexed) {
+          if (error.empty()) error = db.ErrorMessage();
+          std::fprintf(stderr, "SQL error: %s\n", error.c_str());
+        }
+      }
+    }
+  } catch (const std::exception&) {
+    return 0;
+  }
+  return MAPIMaxId(store);
+}
+
+int MessageLog::MAPIMaxId(const std::string& store) {
+  try {
+    std::string error;
+    Lease lease = AcquireStore(store, error);
+    if (lease.db == nullptr) {
+      std::fprintf(stderr, "Can't open database: %s\n", error.c_str());
+      return 0;
+    }
+    return MaxIdOn(*lease.db);
+  } catch (const std::exception&) {
+    return -1;
+  }
+}
+
+bool MessageLog::MAPIExists(const std::string& store, std::string_view rawBody, int& id,
+                            int& status, std::string& tokens) {
+  try {
+    tokens.clear();
+    const std::string_view body = CText(rawBody);
+    const std::string hash = Fingerprint(body);
+    std::string error;
+    Lease lease = AcquireStore(store, error);
+    if (lease.db == nullptr) {
+      Trace("MAPIExists Error 2");
+      return false;
+    }
+    return FindOn(*lease.db, hash, body, id, status, tokens);
+  } catch (const std::exception&) {
+    Trace("MAPIExists Error 1");
+    return false;
+  }
+}
+
+bool MessageLog::MAPIAdd(const std::string& store, const std::string& sender,
+                         const std::string& senderEmail, const std::string& subject,
+                         std::string_view rawBody, std::string_view lowerBody,
+                         std::string_view plainText, const std::string& tokens, int status,
+                         const std::string& date, const std::string& time, int& id) {
+  id = -1;
+  try {
+    const std::string_view body = CText(rawBody);
+    const std::string hash = Fingerprint(body);
+    std::string error;
+    Lease lease = AcquireStore(store, error);
+    if (lease.db == nullptr) {
+      TraceLine("ERROR in MAPIAdd : 1");
+      std::fprintf(stderr, "Can't open database: %s\n", error.c_str());
+      return false;
+    }
+    Database& db = *lease.db;
+    // Look-up, largest Id and insert in one writing transaction: another
+    // writer can neither log the same message nor take the same Id between.
+    bool found = false;
+    int foundId = -1;
+    int newId = -1;
+    const bool committed = WriteTransaction(db, [&] {
+      int foundStatus = 0;
+      std::string foundTokens;
+      found = FindOn(db, hash, body, foundId, foundStatus, foundTokens);
+      if (found) return true;
+      newId = MaxIdOn(db) + 1;
+      const std::string_view subjectText = CText(subject);
+      std::string sql;
+      sql.reserve(256 + sender.size() + senderEmail.size() + subjectText.size() + body.size() +
+                  lowerBody.size() + plainText.size() + tokens.size() + date.size() + time.size());
+      sql +=
+          "INSERT INTO Msg (Id, Sender, SenderEMAIL, Subject, OrgMessage, Message, MsgTxt, "
+          "Tokens, ReceivedDate, ReceivedTime, Status, Hash) VALUES (";
+      sql += std::to_string(newId);
+      for (std::string_view text :
+           {std::string_view(sender), std::string_view(senderEmail),
+            subjectText.substr(0, Utf8PrefixLength(subjectText, kMaxSubject)), body, lowerBody,
+            plainText, std::string_view(tokens)}) {
+        sql += ", ";
+        AppendQuoted(sql, text);
+      }
+      // Date and time are the program's own formatter texts, used as given.
+      sql += ", '";
+      sql += CText(date);
+      sql += "', '";
+      sql += CText(time);
+      sql += "', ";
+      sql += std::to_string(status);
+      sql += ", '";
+      sql += hash;
+      sql += "');";
+      return db.Exec(sql, &error) == SQLITE_OK;
+    });
+    if (!committed) {
+      TraceLine("ERROR in MAPIAdd : 2");
+      if (error.empty()) error = db.ErrorMessage();
+      std::fprintf(stderr, "DB Error: %s\n", error.c_str());
+      return false;
+    }
+    if (found) {
+      id = foundId;
+      TraceLine("MAPIExists : 1");
+      return true;
+    }
+    id = newId;
+    TraceLine("Added Message to db.");
+    if (TraceEnabled()) Trace(senderEmail + "\n" + subject + "\n");
+    return true;
+  } catch (const std::exception&) {
+    id = -1;
+    return false;
+  }
+}
+
+bool MessageLog::MAPIUpdate(const std::string& storeOrPath, int id, int status) {
+  try {
+    std::string error;
+    Lease lease = !storeOrPath.empty() && storeOrPath.front() == '/'
+                      ? Acquire(storeOrPath, error)
+                      : AcquireStore(storeOrPath, error);
+    if (lease.db == nullptr) {
+      TraceLine("ERROR in MAPIUpdate: 1");
+      std::fprintf(stderr, "Can't open database: %s\n", error.c_str());
+      return false;
+    }
+    Database& db = *lease.db;
+    const std::string sql = "UPDATE Msg SET Status = " + std::to_string(status) +
+                            " WHERE Id = " + std::to_string(id) + ";";
+    if (!WriteTransaction(db, [&] { return db.Exec(sql, &error) == SQLITE_OK; })) {
+      TraceLine("ERROR in MAPIUpdate : 2");
+      if (error.empty()) error = db.ErrorMessage();
+      std::fprintf(stderr, "DB Error: %s\n", error.c_str());
+      return false;
+    }
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool MessageLog::MAPIGetMessageBody(const std::string& store, int id, std::string& orgMessage,
+                                    std::string& subject, std::string& msgTxt) {
+  try {
+    std::string error;
+    Lease lease = AcquireStore(store, error);
+    if (lease.db == nullptr) return false;
+    Statement st;
+    if (lease.db->Prepare(
+            "SELECT OrgMessage, Subject, MsgTxt FROM Msg WHERE Id = " + std::to_string(id) + ";",
+            st) != SQLITE_OK)
+      return false;
+    if (st.Step() != SQLITE_ROW || st.DataCount() != 3) return false;
+    orgMessage = st.ColumnText(0);
+    subject = st.ColumnText(1);
+    msgTxt = st.ColumnText(2);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool MessageLog::LoadMAPI(const std::string& store, int n, int spam, int normal,
+                          std::string& dayText) {
+  try {
+    {
+      std::lock_guard<std::mutex> guard(entriesMutex_);
+      entries_.clear();
+    }
+    dayText = locations_.DayText(n);
+    std::string error;
+    Lease lease = AcquireStore(store, error);
+    if (lease.db == nullptr) {
+      TraceLine("ERROR in LoadMAPI : 1");
+      return false;
+    }
+    Statement st;
+    if (lease.db->Prepare("SELECT Id, SenderEMAIL, Subject, Message, ReceivedDate, ReceivedTime, "
+                          "Status FROM Msg WHERE ReceivedDate = '" +
+                              dayText + "';",
+                          st) != SQLITE_OK)
+      return false;
+    std::vector<LogEntry> loaded;
+    while (loaded.size() < static_cast<std::size_t>(kMaxLogEntries) && st.Step() == SQLITE_ROW) {
+      if (st.DataCount() != 7) continue;
+      const int rowStatus = st.ColumnInt(6);
+      if (!((spam != 0 && rowStatus == 1) || (normal != 0 && rowStatus == 0))) continue;
+      LogEntry entry;
+      entry.id = st.ColumnInt(0);
+      entry.senderEmail = st.ColumnText(1);
+      entry.subject = st.ColumnText(2);
+      entry.message = st.ColumnText(3);
+      entry.time = Cut(st.ColumnText(5), kMaxEntryTime);
+      loaded.push_back(std::move(entry));
+    }
+    std::lock_guard<std::mutex> guard(entriesMutex_);
+    entries_ = std::move(loaded);
+    return true;
+  } catch (const std::exception&) {
+    TraceLine("ERROR in LoadMAPI : 2");
+    return false;
+  }
+}
+
+int MessageLog::GetLogEntryCount() const {
+  std::lock_guard<std::mutex> guard(entriesMutex_);
+  return static_cast<int>(entries_.size());
+}
+
+bool MessageLog::GetLogEntry(int index, std::string& address, std::string& subject,
+                             std::string& message, std::string& time, int& id) const {
+  std::lock_guard<std::mutex> guard(entriesMutex_);
+  if (index < 0 || static_cast<std::size_t>(index) >= entries_.size()) return false;
+  const LogEntry& entry = entries_[static_cast<std::size_t>(index)];
+  ExtractAddress(entry.senderEmail, address);
+  subject = entry.subject;
+  message = entry.message;
+  time = entry.time;
+  id = entry.id;
+  return true;
+}
+
+bool MessageLog::MAPIGetNextMessage(int mode, const std::string& path, int takeSms, int takeMms,
+                                    int takeOther, int dayCount, int spam, int normal,
+                                    LogRow& row) {
+  std::lock_guard<std::mutex> guard(cursorMutex_);
+  row.rawBody.clear();
+  row.lowerBody.clear();
+  row.tokens.clear();
+  try {
+    switch (mode) {
+      case 0:
+        return OpenCursor(path, takeSms, takeMms, takeOther, dayCount, spam, normal);
+      case 1:
+        CloseCursor();
+        return true;
+      case 2:
+        return NextCursorRow(row);
+      default:
+        return false;
+    }
+  } catch (const std::exception&) {
+    CloseCursor();
+    return false;
+  }
+}
+
+bool MessageLog::OpenCursor(const std::string& path, int takeSms, int takeMms, int takeOther,
+                            int dayCount, int spam, int normal) {
+  CloseCursor();
+  std::string error;
+  if (const int rc = cursorDb_.Open(path, error); rc != SQLITE_OK && rc != 1) {
+    TraceLine("ERROR in MAPIGetNextMessage : 1");
+    return false;
+  }
+  const char* prefix = nullptr;
+  if (spam != 0 && normal != 0)
+    prefix = " WHERE ";
+  else if (spam != 0)
+    prefix = " WHERE Status = 1 AND ";
+  else if (normal != 0)
+    prefix = " WHERE Status = 0 AND ";
+  if (prefix == nullptr) {
+    CloseCursor();
+    return false;
+  }
+  std::string condition;
+  if (dayCount >= 0)
+    condition = std::string(prefix) + " ReceivedDate = '" + locations_.DayText(dayCount) + "'";
+
+  std::string sql;
+  if (IsSmsLogPath(path)) {
+    if (takeSms != 0)
+      sql = "SELECT Sender, Message, ReceivedDate, ReceivedTime, Tokens, Status, Id FROM Spam " +
+            condition + ";";
+  } else if (path.find("MMS.db") != std::string::npos ? takeMms != 0 : takeOther != 0) {
+    sql =
+        "SELECT Sender, SenderEMAIL, Subject, OrgMessage, Message, ReceivedDate, ReceivedTime, "
+        "Tokens, Status, Id FROM Msg " +
+        condition + ";";
+  }
+  if (sql.empty() || cursorDb_.Prepare(sql, cursor_) != SQLITE_OK) {
+    CloseCursor();
+    return false;
+  }
+  return true;
+}
+
+bool MessageLog::NextCursorRow(LogRow& row) {
+  if (!cursor_.IsPrepared()) return false;
+  if (cursor_.Step() == SQLITE_ROW) {
+    const int width = cursor_.DataCount();
+    if (width == 7) {  // SMS log
+      row.sender = Cut(cursor_.ColumnText(0), kMaxRowAddress);
+      // Sender rules hold telephone numbers and test the address field: an
+      // SMS's number is its address.
+      row.senderEmail = row.sender;
+      row.subject.clear();
+      row.rawBody = cursor_.ColumnText(1);
+      row.date = Cut(cursor_.ColumnText(2), kMaxRowDateTime);
+      row.time = Cut(cursor_.ColumnText(3), kMaxRowDateTime);
+      row.tokens = cursor_.ColumnText(4);
+      row.status = cursor_.ColumnInt(5);
+      row.id = cursor_.ColumnInt(6);
+      return true;
+    }
+    if (width == 10) {  // message log
+      row.sender = Cut(cursor_.ColumnText(0), kMaxRowAddress);
+      row.senderEmail = Cut(cursor_.ColumnText(1), kMaxRowAddress);
+      row.subject = Cut(cursor_.ColumnText(2), kMaxRowAddress);
+      row.rawBody = cursor_.ColumnText(3);
+      row.lowerBody = cursor_.ColumnText(4);
+      row.date = Cut(cursor_.ColumnText(5), kMaxRowDateTime);
+      row.time = Cut(cursor_.ColumnText(6), kMaxRowDateTime);
+      row.tokens = cursor_.ColumnText(7);
+      row.status = cursor_.ColumnInt(8);
+      row.id = cursor_.ColumnInt(9);
+      return true;
+    }
+  }
+  CloseCursor();
+  return false;
+}
+
+void MessageLog::CloseCursor() {
+  cursor_.Finalize();
+  cursorDb_.Close();
+}
+
+}  // namespace varnox

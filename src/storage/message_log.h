@@ -1,0 +1,124 @@
+// The message logs: one SQLite database per watched store (table Msg) that
+// records every examined message once, by the fingerprint of its raw body,
+// with its texts, tokens and verdict. Also the one day's list the viewer
+// shows, and the row cursor with which the re-check walks every log.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "storage/data_locations.h"
+#include "storage/sqlite_db.h"
+
+namespace varnox {
+
+constexpr int kMaxLogEntries = 256;
+// Sizes of the record fields the callers keep (bytes of text, terminator not
+// counted); longer texts are cut at a UTF-8 character boundary.
+constexpr std::size_t kMaxSubject = 511;
+constexpr std::size_t kMaxEntryTime = 31;
+constexpr std::size_t kMaxRowAddress = 255;  // sender, address field, subject of a cursor row
+constexpr std::size_t kMaxRowDateTime = 259;
+
+// One row handed out by the cursor (MAPIGetNextMessage). An SMS row has no
+// subject and no lower-case body; its address field repeats the sender.
+struct LogRow {
+  std::string sender, senderEmail, subject, rawBody, lowerBody, date, time, tokens;
+  int status = 0;
+  int id = 0;
+};
+
+// "CREATE TABLE Msg (...)": the table every message log has.
+std::string MsgCreateStatement();
+
+// The address between the last angle brackets of a sender field ("Name
+// <addr>" gives "addr"), else the whole field.
+void ExtractAddress(std::string_view field, std::string& out);
+
+class MessageLog {
+ public:
+  explicit MessageLog(DataLocations& locations);
+  ~MessageLog();
+  MessageLog(const MessageLog&) = delete;
+  MessageLog& operator=(const MessageLog&) = delete;
+
+  // Creates <data folder><store>.db with its table when missing; the
+  // store's largest Id (as MAPIMaxId).
+  int MAPICreateLog(const std::string& store);
+  // Largest Id; 0 for an empty table or a log that cannot be opened, -1 when
+  // the statement fails.
+  int MAPIMaxId(const std::string& store);
+  // True when a row with the fingerprint of rawBody exists; then its Id,
+  // Status and Tokens. tokens is emptied first.
+  bool MAPIExists(const std::string& store, std::string_view rawBody, int& id, int& status,
+                  std::string& tokens);
+  // Logs a message unless its fingerprint is logged already. True when it is
+  // in the log afterwards; id is its row's Id (-1 on failure).
+  bool MAPIAdd(const std::string& store, const std::string& sender, const std::string& senderEmail,
+               const std::string& subject, std::string_view rawBody, std::string_view lowerBody,
+               std::string_view plainText, const std::string& tokens, int status,
+               const std::string& date, const std::string& time, int& id);
+  // Writes a row's status. storeOrPath beginning with '/' is a database path.
+  bool MAPIUpdate(const std::string& storeOrPath, int id, int status);
+  bool MAPIGetMessageBody(const std::string& store, int id, std::string& orgMessage,
+                          std::string& subject, std::string& msgTxt);
+
+  // Fills the entry table with the rows of the day n days back (at most 256),
+  // spam and/or normal ones; dayText receives the day's text.
+  bool LoadMAPI(const std::string& store, int n, int spam, int normal, std::string& dayText);
+  int GetLogEntryCount() const;
+  // address is ExtractAddress of the entry's address field. False only for
+  // an index outside the table.
+  bool GetLogEntry(int index, std::string& address, std::string& subject, std::string& message,
+                   std::string& time, int& id) const;
+
+  // The re-check's cursor: mode 0 opens it on path (with the take flags, the
+  // day count, negative for all days, and the status flags), 2 delivers the
+  // next row (false at the end, which closes it), 1 closes it.
+  bool MAPIGetNextMessage(int mode, const std::string& path, int takeSms, int takeMms,
+                          int takeOther, int dayCount, int spam, int normal, LogRow& row);
+
+ private:
+  struct Connection {
+    std::mutex mutex;  // guards db: one operation at a time on this connection
+    Database db;
+  };
+  // A log's connection, locked for the caller's operation; db is null when
+  // the database could not be opened (error says why).
+  struct Lease {
+    std::shared_ptr<Connection> conn;
+    std::unique_lock<std::mutex> lock;
+    Database* db = nullptr;
+  };
+  struct LogEntry {
+    std::string senderEmail, message, subject, time;
+    int id = 0;
+  };
+
+  bool LogPath(const std::string& store, std::string& path) const;
+  Lease Acquire(const std::string& path, std::string& error);
+  Lease AcquireStore(const std::string& store, std::string& error);
+  bool OpenCursor(const std::string& path, int takeSms, int takeMms, int takeOther, int dayCount,
+                  int spam, int normal);
+  bool NextCursorRow(LogRow& row);
+  void CloseCursor();
+
+  DataLocations& locations_;
+
+  std::mutex connectionsMutex_;  // guards connections_ (the map, not the connections)
+  std::map<std::string, std::shared_ptr<Connection>> connections_;
+
+  mutable std::mutex entriesMutex_;  // guards entries_: the viewer fills and reads it
+  std::vector<LogEntry> entries_;
+
+  std::mutex cursorMutex_;  // guards cursorDb_ and cursor_
+  Database cursorDb_;
+  Statement cursor_;
+};
+
+}  // namespace varnox

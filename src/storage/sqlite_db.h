@@ -1,0 +1,88 @@
+// RAII handles for SQLite connections and statements, opened the way every
+// database of Varnox is: WAL journal, a busy timeout instead of failing at
+// once on a locked file, and no checkpoint-and-sync at every close.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <string>
+#include <string_view>
+
+namespace varnox {
+
+constexpr int kBusyTimeoutMs = 5000;
+
+class Statement;
+
+// A statement text made like printf: values are formatted into fixed texts
+// (text values quoted by the caller after SanitizeSqlText).
+__attribute__((format(printf, 1, 2))) std::string FormatSql(const char* format, ...);
+
+class Database {
+ public:
+  Database() = default;
+  ~Database() { Close(); }
+  Database(Database&& o) noexcept : db_(o.db_) { o.db_ = nullptr; }
+  Database& operator=(Database&& o) noexcept;
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  // Opens (creating) path. Returns SQLite's open result; 0 and 1 count as
+  // success. On failure error receives SQLite's message.
+  int Open(const std::string& path, std::string& error);
+  bool IsOpen() const { return db_ != nullptr; }
+  void Close();
+
+  // sqlite3_exec without a row handler; error receives the text of a failure.
+  int Exec(const std::string& sql, std::string* error = nullptr);
+  // Prepares sql into stmt; returns SQLite's result.
+  int Prepare(const std::string& sql, Statement& stmt);
+  std::string ErrorMessage() const { return db_ ? sqlite3_errmsg(db_) : "out of memory"; }
+  sqlite3* get() const { return db_; }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+class Statement {
+ public:
+  Statement() = default;
+  ~Statement() { Finalize(); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  Statement(Statement&& o) noexcept : stmt_(o.stmt_) { o.stmt_ = nullptr; }
+
+  int Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_MISUSE; }
+  int DataCount() const { return stmt_ ? sqlite3_data_count(stmt_) : 0; }
+  int ColumnInt(int i) const { return sqlite3_column_int(stmt_, i); }
+  // Column text; NULL reads as the empty text.
+  std::string ColumnText(int i) const;
+  bool IsPrepared() const { return stmt_ != nullptr; }
+  void Finalize();
+  sqlite3_stmt** out() {
+    Finalize();
+    return &stmt_;
+  }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+// Runs fn inside BEGIN IMMEDIATE ... COMMIT (ROLLBACK when fn returns false or
+// a statement fails). Returns whether the transaction committed.
+template <typename Fn>
+bool WriteTransaction(Database& db, Fn fn) {
+  if (db.Exec("BEGIN IMMEDIATE;") != SQLITE_OK) return false;
+  bool ok = false;
+  try {
+    ok = fn();
+  } catch (...) {
+    db.Exec("ROLLBACK;");
+    throw;
+  }
+  if (ok && db.Exec("COMMIT;") == SQLITE_OK) return true;
+  db.Exec("ROLLBACK;");
+  return false;
+}
+
+}  // namespace varnox

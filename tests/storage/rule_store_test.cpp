@@ -1,0 +1,383 @@
+#include "storage/rule_store.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "analysis/fixed_text.h"
+#include "analysis/tokenizer.h"
+#include "storage/sms_log.h"
+#include "support/storage_helpers.h"
+#include "support/temp_root.h"
+
+namespace varnox {
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::Exec;
+using testsupport::FilesUnder;
+using testsupport::Query;
+using testsupport::ReadAll;
+using testsupport::TempRoot;
+using testsupport::WithoutWriteAccess;
+using testsupport::WorkingDirectory;
+using testsupport::WriteFile;
+
+class RuleStoreTest : public ::testing::Test {
+ protected:
+  RuleStoreTest() : clock_(1796000000), locations_(root_.path(), clock_) {}
+
+  void SetUp() override {
+    fs::create_directories(DataFolder());
+    ExecOnce(DataFolder() + kSmsLogFile, SmsLogCreateStatement());
+    std::string path, table;
+    ASSERT_TRUE(locations_.ResolveSmsLogPath(path, table));
+    store_ = std::make_unique<RuleStore>(locations_, table_);
+    store_->CreateRulesTable();
+    ASSERT_TRUE(fs::exists(RulesPath()));
+  }
+
+  std::string DataFolder() const { return root_.path() + "/Varnox/dba/"; }
+  std::string RulesPath() const { return DataFolder() + kRulesFile; }
+  RuleStore& store() { return *store_; }
+  std::vector<std::string> Rows(const std::string& columns = "Id, Sender, Message") {
+    return Query(RulesPath(), "SELECT " + columns + " FROM Rules ORDER BY Id;");
+  }
+  bool Add(const std::string& sender, const std::string& message, const std::string& response = "",
+           float certainty = 90.0f) {
+    return store().AddRule(sender, message, response, 0, sender.empty() ? 0 : 1, certainty);
+  }
+  std::string LoadedSender(int index) {
+    std::string sender, message, response;
+    int useResponse = -1, filterBySender = -1, id = -1;
+    float certainty = -1;
+    EXPECT_TRUE(store().GetRule(index, sender, message, response, useResponse, filterBySender,
+                                certainty, id));
+    return sender;
+  }
+
+  TempRoot root_;
+  FixedClock clock_;
+  DataLocations locations_;
+  RuleTable table_;
+  std::unique_ptr<RuleStore> store_;
+};
+
+TEST_F(RuleStoreTest, NewRulesTakeTheLargestIdPlusOne) {
+  EXPECT_EQ(store().RulesMaxId(), 0);
+  ASSERT_TRUE(Add("111", "first rule"));
+  ASSERT_TRUE(Add("222", "second rule"));
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1|111|first rule", "2|222|second rule"}));
+  ASSERT_TRUE(store().DeleteRule("222", "second rule"));
+  ASSERT_TRUE(Add("333", "third rule"));
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1|111|first rule", "2|333|third rule"}));
+  // A gap below the largest Id is not reused.
+  ASSERT_TRUE(store().DeleteRule("111", "first rule"));
+  ASSERT_TRUE(Add("444", "fourth rule"));
+  EXPECT_EQ(Rows("Id"), (std::vector<std::string>{"2", "3"}));
+  EXPECT_EQ(store().RulesMaxId(), 3);
+}
+
+TEST_F(RuleStoreTest, SameSenderAndTokenStringReplacesTheRuleUnderItsId) {
+  ASSERT_TRUE(store().AddRule("555", "win a free prize now", "stop", 0, 0, 90.0f));
+  ASSERT_TRUE(Add("666", "something else"));
+  // The same words in another order give the same token string.
+  ASSERT_TRUE(store().AddRule("555", "now prize free a win", "go away", 1, 1, 75.0f));
+  EXPECT_EQ(Rows("Id, Sender, Message, Tokens, Response, UseResponse, FilterBySender, Certainty"),
+            (std::vector<std::string>{
+                "1|555|now prize free a win|" + BuildTokenString("win a free prize now") +
+                    "|go away|1|1|75",
+                "2|666|something else|" + BuildTokenString("something else") + "||0|1|90"}));
+  // Another sender, or other words, make a new rule.
+  ASSERT_TRUE(Add("777", "win a free prize now"));
+  ASSERT_TRUE(Add("555", "win a free prize later"));
+  EXPECT_EQ(Rows("Id, Sender").size(), 4u);
+}
+
+TEST_F(RuleStoreTest, ApostrophesAreStoredAsBlanksAndFindTheStoredRow) {
+  ASSERT_TRUE(store().AddRule("O'Brien", "it's Tom's offer", "don't", 1, 1, 90.0f));
+  ASSERT_TRUE(store().AddRule("O'Brien", "it's Tom's offer", "won't", 1, 1, 90.0f));
+  EXPECT_EQ(Rows("Id, Sender, Message, Response"),
+            (std::vector<std::string>{"1|O Brien|it s Tom s offer|won t"}));
+
+  ASSERT_TRUE(store().LoadRules());
+  ASSERT_EQ(store().GetRuleCount(), 1);
+  EXPECT_EQ(LoadedSender(0), "O Brien");
+  // The text as typed, apostrophes and all, removes both the row and the entry.
+  EXPECT_TRUE(store().DeleteRule("O'Brien", "it's Tom's offer"));
+  EXPECT_TRUE(Rows().empty());
+  EXPECT_EQ(store().GetRuleCount(), 0);
+}
+
+TEST_F(RuleStoreTest, QuotesInTextsNeverChangeAStatement) {
+  ASSERT_TRUE(Add("111", "keep me"));
+  ASSERT_TRUE(Add("222", "keep me too"));
+  ASSERT_TRUE(store().AddRule("333", "x'); DROP TABLE Rules; --", "", 0, 0, 90.0f));
+  ASSERT_TRUE(store().LoadRules());
+
+  EXPECT_TRUE(store().DeleteRule("' OR '1'='1", "' OR '1'='1"));
+  EXPECT_TRUE(store().DeleteRule("111", "x' OR '1'='1"));
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1|111|keep me", "2|222|keep me too",
+                                              "3|333|x ); DROP TABLE Rules; --"}));
+  EXPECT_EQ(store().GetRuleCount(), 3);
+}
+
+TEST_F(RuleStoreTest, CertaintyIsStoredTruncatedAndLoadsAsFloat) {
+  ASSERT_TRUE(Add("a", "", "", 90.0f));
+  ASSERT_TRUE(Add("b", "", "", 90.9f));
+  ASSERT_TRUE(Add("c", "", "", 0.99f));
+  EXPECT_EQ(Rows("Certainty"), (std::vector<std::string>{"90", "90", "0"}));
+  ASSERT_TRUE(store().LoadRules());
+  ASSERT_EQ(store().GetRuleCount(), 3);
+  EXPECT_EQ(table_.entries[0].certainty, 90.0f);
+  EXPECT_EQ(table_.entries[1].certainty, 90.0f);
+  EXPECT_EQ(table_.entries[2].certainty, 0.0f);
+}
+
+TEST_F(RuleStoreTest, LoadRulesFillsTheTableInRowOrder) {
+  ASSERT_TRUE(store().LoadRules());
+  EXPECT_EQ(store().GetRuleCount(), 0);
+
+  Exec(RulesPath(),
+       "INSERT INTO Rules VALUES (7, '+4917', 'free money', 'free money ', 'no', 1, 1, 80);"
+       "INSERT INTO Rules VALUES (3, '', 'null tokens', NULL, NULL, 0, 0, 90);"
+       "INSERT INTO Rules VALUES (5, 'x', 'unsorted', 'zeta alpha mid ', '', 0, 0, 60);"
+       "INSERT INTO Rules (Id) VALUES (9);");
+  ASSERT_TRUE(store().LoadRules());
+  ASSERT_EQ(store().GetRuleCount(), 4);
+
+  std::string sender, message, response;
+  int useResponse = 0, filterBySender = 0, id = 0;
+  float certainty = 0;
+  ASSERT_TRUE(
+      store().GetRule(0, sender, message, response, useResponse, filterBySender, certainty, id));
+  EXPECT_EQ(std::vector<std::string>({sender, message, response}),
+            std::vector<std::string>({"+4917", "free money", "no"}));
+  EXPECT_EQ(std::vector<int>({useResponse, filterBySender, id}), std::vector<int>({1, 1, 7}));
+  EXPECT_EQ(certainty, 80.0f);
+  EXPECT_EQ(table_.entries[0].tokens, (TokenList{"free", "money"}));
+
+  EXPECT_EQ(table_.entries[1].id, 3);
+  EXPECT_EQ(table_.entries[1].tokenCount, 0);
+  EXPECT_TRUE(table_.entries[1].tokens.empty());
+  EXPECT_EQ(table_.entries[1].response, "");
+  // The matcher searches token lists; a row written elsewhere may not be sorted.
+  EXPECT_EQ(table_.entries[2].tokens, (TokenList{"alpha", "mid", "zeta"}));
+  EXPECT_EQ(table_.entries[3].id, 9);
+  EXPECT_EQ(table_.entries[3].tokenCount, 0);
+
+  EXPECT_FALSE(
+      store().GetRule(4, sender, message, response, useResponse, filterBySender, certainty, id));
+  EXPECT_FALSE(
+      store().GetRule(-1, sender, message, response, useResponse, filterBySender, certainty, id));
+
+  // Every load replaces the whole table.
+  Exec(RulesPath(), "DELETE FROM Rules WHERE Id <> 5;");
+  ASSERT_TRUE(store().LoadRules());
+  ASSERT_EQ(store().GetRuleCount(), 1);
+  EXPECT_EQ(table_.entries[0].id, 5);
+  EXPECT_TRUE(table_.entries[1].message.empty());
+}
+
+TEST_F(RuleStoreTest, LongSendersAreCutAtACharacterBoundary) {
+  // 254 bytes and a two-byte character: 255 bytes would split the character.
+  const std::string longSender = std::string(254, 'a') + "\xC3\xA9" + "tail";
+  Exec(RulesPath(), "INSERT INTO Rules VALUES (1, '" + longSender + "', 'm', 'm ', '', 0, 1, 90);");
+  ASSERT_TRUE(store().LoadRules());
+  EXPECT_EQ(LoadedSender(0), std::string(254, 'a'));
+  Exec(RulesPath(), "DELETE FROM Rules;");
+
+  // A rule added with such a sender is stored as it loads, so the text the
+  // editor shows deletes it again.
+  ASSERT_TRUE(Add(longSender, "long one"));
+  EXPECT_EQ(Rows("Sender"), (std::vector<std::string>{std::string(254, 'a')}));
+  ASSERT_TRUE(store().LoadRules());
+  EXPECT_TRUE(store().DeleteRule(LoadedSender(0), "long one"));
+  EXPECT_TRUE(Rows().empty());
+  EXPECT_EQ(store().GetRuleCount(), 0);
+}
+
+TEST_F(RuleStoreTest, DeleteIgnoresCaseInTheTableButNotInTheDatabase) {
+  ASSERT_TRUE(Add("ABC", "Hello There"));
+  ASSERT_TRUE(Add("xyz", "other"));
+  ASSERT_TRUE(store().LoadRules());
+  EXPECT_TRUE(store().DeleteRule("abc", "hello there"));
+  ASSERT_EQ(store().GetRuleCount(), 1);
+  EXPECT_EQ(LoadedSender(0), "xyz");
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1|ABC|Hello There", "2|xyz|other"}));
+
+  // A rule that is not loaded: the table stays, the row goes.
+  Exec(RulesPath(), "INSERT INTO Rules VALUES (3, 'new', 'unloaded', '', '', 0, 1, 90);");
+  EXPECT_TRUE(store().DeleteRule("new", "unloaded"));
+  EXPECT_EQ(store().GetRuleCount(), 1);
+  EXPECT_EQ(Rows("Id"), (std::vector<std::string>{"1", "2"}));
+}
+
+TEST_F(RuleStoreTest, EqualRulesLeaveTheTableOneAtATimeButTheDatabaseTogether) {
+  Exec(RulesPath(),
+       "INSERT INTO Rules VALUES (1, 'dup', 'same', 'same ', 'r1', 0, 1, 90);"
+       "INSERT INTO Rules VALUES (2, 'keep', 'other', 'other ', '', 0, 1, 90);"
+       "INSERT INTO Rules VALUES (3, 'dup', 'same', 'same ', 'r3', 0, 1, 90);");
+  ASSERT_TRUE(store().LoadRules());
+  EXPECT_TRUE(store().DeleteRule("dup", "same"));
+  ASSERT_EQ(store().GetRuleCount(), 2);
+  EXPECT_EQ(table_.entries[0].id, 2);
+  EXPECT_EQ(table_.entries[1].id, 3);
+  EXPECT_EQ(Rows("Id"), (std::vector<std::string>{"2"}));
+}
+
+TEST_F(RuleStoreTest, FindRuleByIdLooksAtLoadedEntriesOnly) {
+  ASSERT_TRUE(store().AddRule("+491", "", "call me", 1, 1, 90.0f));
+  ASSERT_TRUE(store().AddRule("+492", "", "later", 0, 1, 90.0f));
+  std::string sender = "untouched", response = "untouched";
+  int useResponse = -5;
+  EXPECT_FALSE(store().FindRuleById(1, sender, response, useResponse));  // not loaded yet
+  ASSERT_TRUE(store().LoadRules());
+  EXPECT_TRUE(store().FindRuleById(2, sender, response, useResponse));
+  EXPECT_EQ(sender + "/" + response + "/" + std::to_string(useResponse), "+492/later/0");
+  EXPECT_TRUE(store().FindRuleById(1, sender, response, useResponse));
+  EXPECT_EQ(sender + "/" + response + "/" + std::to_string(useResponse), "+491/call me/1");
+
+  sender = response = "untouched";
+  useResponse = -5;
+  EXPECT_FALSE(store().FindRuleById(3, sender, response, useResponse));
+  EXPECT_EQ(sender + "/" + response + "/" + std::to_string(useResponse), "untouched/untouched/-5");
+}
+
+TEST_F(RuleStoreTest, NewRulesAreRefusedOnceTheTableIsFullButReplacementsWork) {
+  ASSERT_TRUE(store().AddRule("first", "", "old", 0, 1, 90.0f));
+  Exec(RulesPath(),
+       "WITH RECURSIVE n(i) AS (SELECT 2 UNION ALL SELECT i + 1 FROM n WHERE i < 511) "
+       "INSERT INTO Rules SELECT i, 's' || i, '', '', '', 0, 1, 90 FROM n;");
+  EXPECT_TRUE(Add("number 512", ""));
+  EXPECT_FALSE(Add("number 513", ""));
+  EXPECT_EQ(Rows("COUNT(*), MAX(Id)"), (std::vector<std::string>{"512|512"}));
+
+  EXPECT_TRUE(store().AddRule("first", "", "new", 1, 1, 90.0f));
+  EXPECT_EQ(Query(RulesPath(), "SELECT Response FROM Rules WHERE Id = 1;"),
+            (std::vector<std::string>{"new"}));
+
+  ASSERT_TRUE(store().DeleteRule("s7", ""));
+  EXPECT_TRUE(Add("number 513", ""));
+  EXPECT_EQ(Rows("COUNT(*), MAX(Id)"), (std::vector<std::string>{"512|513"}));
+
+  // More rows than the table holds (written elsewhere): the load stops at 512.
+  Exec(RulesPath(), "INSERT INTO Rules VALUES (600, 'extra', '', '', '', 0, 1, 90);");
+  ASSERT_TRUE(store().LoadRules());
+  EXPECT_EQ(store().GetRuleCount(), kMaxRules);
+}
+
+TEST_F(RuleStoreTest, TheMatcherLoadsAnEmptyTableThroughTheStore) {
+  ASSERT_TRUE(Add("spammer.example", ""));
+  ASSERT_TRUE(store().AddRule("", "cheap watches for sale today", "", 0, 0, 90.0f));
+  store().InstallLoader();
+
+  RuleEntry bySender;
+  CopyFixedText(bySender.sender, "Someone <offers@SPAMMER.example>");
+  EXPECT_EQ(CheckRules(table_, bySender), 1);  // loads with the lock held: no deadlock
+  EXPECT_EQ(store().GetRuleCount(), 2);
+
+  RuleEntry byText;
+  CopyFixedText(byText.sender, "friend@example.org");
+  SplitTokenString(BuildTokenString("Today: cheap watches, for sale!").c_str(), byText.tokens,
+                   byText.tokenCount);
+  RuleMatch match;
+  EXPECT_EQ(CheckRules(table_, byText, &match), 1);
+  EXPECT_EQ(match.id, 2);
+
+  RuleEntry innocent;
+  CopyFixedText(innocent.sender, "friend@example.org");
+  SplitTokenString(BuildTokenString("lunch on friday").c_str(), innocent.tokens,
+                   innocent.tokenCount);
+  EXPECT_EQ(CheckRules(table_, innocent), 0);
+
+  // A store that goes away takes its loader with it.
+  store_.reset();
+  ClearRuleTable(table_);
+  EXPECT_FALSE(table_.loader);
+  EXPECT_EQ(CheckRules(table_, bySender), 0);
+}
+
+TEST_F(RuleStoreTest, ADatabaseThatIsNotSQLiteFailsCleanly) {
+  store_.reset();
+  const std::string garbage(4096, '\x5A');
+  fs::remove(RulesPath() + "-wal");
+  fs::remove(RulesPath() + "-shm");
+  ASSERT_TRUE(WriteFile(RulesPath(), garbage));
+  store_ = std::make_unique<RuleStore>(locations_, table_);
+
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(Add("a", "b"));
+  const std::string errors = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(errors, "SQL error: file is not a database\n");
+  EXPECT_FALSE(store().DeleteRule("a", "b"));
+  EXPECT_FALSE(store().LoadRules());
+  EXPECT_EQ(store().GetRuleCount(), 0);
+  EXPECT_EQ(store().RulesMaxId(), -1);
+  EXPECT_EQ(ReadAll(RulesPath()), garbage);
+}
+
+TEST_F(RuleStoreTest, AReadOnlyDataFolderRefusesChangesAndKeepsTheRules) {
+  ASSERT_TRUE(Add("111", "one"));
+  ASSERT_TRUE(Add("222", "two"));
+  store_.reset();  // no connection may cross into the child process
+  const std::vector<std::string> before = Rows();
+
+  const std::string failure = WithoutWriteAccess(root_.path(), DataFolder(), [&] {
+    std::string what;
+    RuleTable table;
+    RuleStore store(locations_, table);
+    if (store.AddRule("333", "three", "", 0, 1, 90.0f)) what += "AddRule stored; ";
+    if (store.AddRule("111", "one", "changed", 0, 1, 90.0f)) what += "AddRule replaced; ";
+    if (store.DeleteRule("111", "one")) what += "DeleteRule deleted; ";
+    // Reading may or may not work without write access; it must not lie.
+    const bool loaded = store.LoadRules();
+    if (loaded && store.GetRuleCount() != 2) what += "LoadRules gave a wrong count; ";
+    if (!loaded && store.GetRuleCount() != 0) what += "failed LoadRules left entries; ";
+    return what;
+  });
+  EXPECT_EQ(failure, "");
+  EXPECT_EQ(Rows(), before);
+}
+
+TEST(RuleStoreNoDataFolder, EveryOperationFailsWithoutCreatingADatabase) {
+  TempRoot root, cwd;
+  FixedClock clock(1796000000);
+  DataLocations locations(root.path(), clock);
+  fs::create_directories(root.path() + "/Varnox/dba");
+  {
+    WorkingDirectory inside(cwd.path());
+    RuleTable table;
+    RuleStore store(locations, table);
+    EXPECT_TRUE(store.CreateRulesTable());
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(store.AddRule("a", "b", "", 0, 1, 90.0f));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("Can't open database: "),
+              std::string::npos);
+    EXPECT_FALSE(store.DeleteRule("a", "b"));
+    EXPECT_FALSE(store.LoadRules());
+    EXPECT_EQ(store.RulesMaxId(), -1);
+    EXPECT_TRUE(FilesUnder(root.path()).empty());
+    EXPECT_TRUE(FilesUnder(cwd.path()).empty());
+
+    // A failed opening is not remembered: once the data folder exists the
+    // same store opens it.
+    ExecOnce(root.path() + "/Varnox/dba/" + kSmsLogFile, SmsLogCreateStatement());
+    std::string path, name;
+    ASSERT_TRUE(locations.ResolveSmsLogPath(path, name));
+    EXPECT_TRUE(store.CreateRulesTable());
+    EXPECT_TRUE(store.AddRule("a", "b", "", 0, 1, 90.0f));
+    EXPECT_TRUE(store.LoadRules());
+    EXPECT_EQ(store.GetRuleCount(), 1);
+  }
+  EXPECT_TRUE(FilesUnder(cwd.path()).empty());
+}
+
+}  // namespace
+}  // namespace varnox

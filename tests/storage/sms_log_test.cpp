@@ -1,0 +1,235 @@
+#include "storage/sms_log.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/storage_helpers.h"
+#include "support/temp_root.h"
+
+namespace varnox {
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::Exec;
+using testsupport::FilesUnder;
+using testsupport::Query;
+using testsupport::ReadAll;
+using testsupport::TempRoot;
+using testsupport::WithoutWriteAccess;
+using testsupport::WorkingDirectory;
+using testsupport::WriteFile;
+
+class SmsLogTest : public ::testing::Test {
+ protected:
+  SmsLogTest() : clock_(1796000000), locations_(root_.path(), clock_) {}
+
+  void SetUp() override {
+    fs::create_directories(DataFolder());
+    CreateLog();
+    log_ = std::make_unique<SmsLog>(locations_);
+  }
+
+  void CreateLog() {
+    ExecOnce(LogPath(), SmsLogCreateStatement());
+    ExecOnce(LogPath(), SmsLogIndexStatement());
+  }
+  std::string DataFolder() const { return root_.path() + "/Varnox/dba/"; }
+  std::string LogPath() const { return DataFolder() + kSmsLogFile; }
+  SmsLog& log() { return *log_; }
+
+  // What the companion library writes: one SMS received n days ago.
+  void Insert(int id, int daysAgo, int status, const std::string& time = "9:15:00 AM") {
+    Exec(LogPath(), "INSERT INTO Spam VALUES (" + std::to_string(id) + ", 'from" +
+                        std::to_string(id) + "', 'text" + std::to_string(id) + "', 'text', '" +
+                        locations_.DayText(daysAgo) + "', '" + time + "', " +
+                        std::to_string(status) + ");");
+  }
+
+  // The listed Ids, loaded with the given flags.
+  std::vector<int> Listed(int daysAgo, int spam, int normal) {
+    std::string day;
+    EXPECT_TRUE(log().LoadSmsLog(daysAgo, spam, normal, day));
+    EXPECT_EQ(day, locations_.DayText(daysAgo));
+    std::vector<int> ids;
+    for (int i = 0; i < log().GetSmsEntryCount(); ++i) {
+      std::string sender, message, time;
+      int id = 0;
+      EXPECT_TRUE(log().GetSmsEntry(i, sender, message, time, id));
+      EXPECT_EQ(sender, "from" + std::to_string(id));
+      EXPECT_EQ(message, "text" + std::to_string(id));
+      ids.push_back(id);
+    }
+    return ids;
+  }
+
+  TempRoot root_;
+  FixedClock clock_;
+  DataLocations locations_;
+  std::unique_ptr<SmsLog> log_;
+};
+
+TEST_F(SmsLogTest, StatementsCreateTheTableAndItsDateIndex) {
+  EXPECT_EQ(Query(LogPath(),
+                  "SELECT name FROM sqlite_master WHERE name NOT LIKE 'sqlite_%' ORDER BY name;"),
+            (std::vector<std::string>{"Spam", "SpamReceivedDate"}));
+  EXPECT_EQ(Query(LogPath(), "SELECT name, type FROM pragma_table_info('Spam');"),
+            (std::vector<std::string>{"Id|INT", "Sender|TEXT", "Message|TEXT", "Tokens|TEXT",
+                                      "ReceivedDate|TEXT", "ReceivedTime|TEXT", "Status|INT"}));
+}
+
+TEST_F(SmsLogTest, AnEmptyLogListsNothingAndFixesTheDataFolder) {
+  EXPECT_EQ(locations_.DataFolder(), "");
+  EXPECT_EQ(log().SmsLogMaxId(), 0);
+  EXPECT_EQ(locations_.DataFolder(), DataFolder());
+  EXPECT_TRUE(Listed(0, 1, 1).empty());
+}
+
+TEST_F(SmsLogTest, ListsTheDayByVerdict) {
+  Insert(1, 0, 0);
+  Insert(2, 0, 1);
+  Insert(3, 0, 2);  // not a verdict the program writes: never listed
+  Insert(4, 1, 1);
+  Insert(5, 0, 1);
+  EXPECT_EQ(Listed(0, 1, 0), (std::vector<int>{2, 5}));
+  EXPECT_EQ(Listed(0, 0, 1), (std::vector<int>{1}));
+  EXPECT_EQ(Listed(0, 1, 1), (std::vector<int>{1, 2, 5}));
+  EXPECT_EQ(Listed(1, 1, 1), (std::vector<int>{4}));
+  EXPECT_EQ(Listed(0, 0, 0), (std::vector<int>{}));
+  EXPECT_EQ(Listed(2, 1, 1), (std::vector<int>{}));
+  EXPECT_EQ(log().SmsLogMaxId(), 5);
+
+  std::string sender, message, time;
+  int id = 0;
+  EXPECT_FALSE(log().GetSmsEntry(0, sender, message, time, id));
+}
+
+TEST_F(SmsLogTest, ADayListsAtMost256AndCutsLongTimes) {
+  // 300 spam rows between 300 normal ones: the limit counts listed rows.
+  Exec(LogPath(),
+       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 600) "
+       "INSERT INTO Spam SELECT i, 'from' || i, 'text' || i, '', '" +
+           locations_.DayText(0) + "', '1:00:00 PM', i % 2 FROM n;");
+  const std::vector<int> ids = Listed(0, 1, 0);
+  ASSERT_EQ(ids.size(), 256u);
+  for (std::size_t k = 0; k < ids.size(); ++k) EXPECT_EQ(ids[k], static_cast<int>(2 * k + 1));
+  EXPECT_EQ(Listed(0, 1, 1).size(), 256u);
+
+  Exec(LogPath(), "DELETE FROM Spam;");
+  // 30 bytes and a two-byte character would need 32 bytes: cut before it.
+  const std::string longTime = std::string(30, '7') + "\xC3\xA9" + "later";
+  Insert(1, 0, 0, longTime);
+  Insert(2, 0, 0, std::string(31, '8'));
+  ASSERT_EQ(Listed(0, 0, 1).size(), 2u);
+  std::string sender, message, time;
+  int id = 0;
+  ASSERT_TRUE(log().GetSmsEntry(0, sender, message, time, id));
+  EXPECT_EQ(time, std::string(30, '7'));
+  ASSERT_TRUE(log().GetSmsEntry(1, sender, message, time, id));
+  EXPECT_EQ(time, std::string(31, '8'));
+}
+
+TEST_F(SmsLogTest, SetStatusWritesTheVerdictOfExistingRowsOnly) {
+  Insert(1, 0, 0);
+  Insert(2, 0, 0);
+  EXPECT_TRUE(log().SmsLogSetStatus(2, 1));
+  EXPECT_EQ(Query(LogPath(), "SELECT Id, Status FROM Spam ORDER BY Id;"),
+            (std::vector<std::string>{"1|0", "2|1"}));
+  EXPECT_EQ(Listed(0, 1, 0), (std::vector<int>{2}));
+  EXPECT_TRUE(log().SmsLogSetStatus(99, 1));
+  EXPECT_EQ(Query(LogPath(), "SELECT Id, Status FROM Spam ORDER BY Id;"),
+            (std::vector<std::string>{"1|0", "2|1"}));
+}
+
+TEST_F(SmsLogTest, AFailedStatementReopensTheDatabaseOnTheNextUse) {
+  Insert(1, 0, 0);
+  ASSERT_EQ(Listed(0, 1, 1), (std::vector<int>{1}));
+
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(log().SmsLogExec("SELECT * FROM NoSuchTable;"), 1);  // result 1: no message
+  EXPECT_EQ(log().SmsLogExec("INSERT INTO Spam (Id) VALUES (1);"), SQLITE_CONSTRAINT);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "SQL error: UNIQUE constraint failed: Spam.Id\n");
+
+  // Replace the database file. Only a connection opened anew sees the new one;
+  // the old connection would still read the removed file.
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(LogPath() + suffix);
+  CreateLog();
+  Insert(7, 0, 1);
+  EXPECT_EQ(Listed(0, 1, 1), (std::vector<int>{7}));
+  EXPECT_EQ(log().SmsLogMaxId(), 7);
+}
+
+TEST_F(SmsLogTest, ADatabaseThatIsNotSQLiteFailsCleanly) {
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(LogPath() + suffix);
+  const std::string garbage(4096, '\x5A');
+  ASSERT_TRUE(WriteFile(LogPath(), garbage));
+
+  std::string day;
+  EXPECT_FALSE(log().LoadSmsLog(0, 1, 1, day));
+  EXPECT_EQ(log().GetSmsEntryCount(), 0);
+  EXPECT_FALSE(log().SmsLogSetStatus(1, 1));
+  EXPECT_EQ(log().SmsLogMaxId(), -1);
+  EXPECT_EQ(log().SmsLogExec("UPDATE Spam SET Status = 0;"), SQLITE_NOTADB);
+  EXPECT_EQ(ReadAll(LogPath()), garbage);
+}
+
+TEST_F(SmsLogTest, AReadOnlyDataFolderKeepsTheVerdicts) {
+  Insert(1, 0, 0);
+  Insert(2, 0, 1);
+  log_.reset();  // no connection may cross into the child process
+
+  const std::string failure = WithoutWriteAccess(root_.path(), DataFolder(), [&] {
+    std::string what;
+    SmsLog log(locations_);
+    if (log.SmsLogSetStatus(1, 1)) what += "SmsLogSetStatus wrote; ";
+    std::string day;
+    // Reading may or may not work without write access; it must not lie.
+    const bool loaded = log.LoadSmsLog(0, 1, 1, day);
+    if (loaded && log.GetSmsEntryCount() != 2) what += "LoadSmsLog gave a wrong count; ";
+    if (!loaded && log.GetSmsEntryCount() != 0) what += "failed LoadSmsLog left entries; ";
+    return what;
+  });
+  EXPECT_EQ(failure, "");
+  EXPECT_EQ(Query(LogPath(), "SELECT Id, Status FROM Spam ORDER BY Id;"),
+            (std::vector<std::string>{"1|0", "2|1"}));
+}
+
+TEST(SmsLogNotFound, EveryOperationFailsWithoutCreatingADatabase) {
+  TempRoot root, cwd;
+  FixedClock clock(1796000000);
+  DataLocations locations(root.path(), clock);
+  fs::create_directories(root.path() + "/Varnox/dba");
+  {
+    WorkingDirectory inside(cwd.path());
+    SmsLog log(locations);
+    std::string day;
+    EXPECT_FALSE(log.OpenSmsLogDb());
+    EXPECT_FALSE(log.LoadSmsLog(0, 1, 1, day));
+    EXPECT_EQ(day, locations.DayText(0));
+    EXPECT_EQ(log.GetSmsEntryCount(), 0);
+    EXPECT_FALSE(log.SmsLogSetStatus(1, 1));
+    EXPECT_EQ(log.SmsLogMaxId(), -1);
+    EXPECT_EQ(log.SmsLogExec("CREATE TABLE t (x INT);"), 1);
+    EXPECT_EQ(locations.DataFolder(), "");
+    EXPECT_TRUE(FilesUnder(root.path()).empty());
+    EXPECT_TRUE(FilesUnder(cwd.path()).empty());
+
+    // Once the companion has created the file, the same log finds it.
+    const std::string path = root.path() + "/Varnox/dba/" + kSmsLogFile;
+    ExecOnce(path, SmsLogCreateStatement());
+    EXPECT_TRUE(log.OpenSmsLogDb());
+    EXPECT_EQ(log.SmsLogMaxId(), 0);
+    EXPECT_EQ(locations.DataFolder(), root.path() + "/Varnox/dba/");
+  }
+  EXPECT_TRUE(FilesUnder(cwd.path()).empty());
+}
+
+}  // namespace
+}  // namespace varnox

@@ -1,0 +1,43 @@
+// Helpers for tests on real database files.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace varnox::testsupport {
+
+// Rows of a query on a connection of its own, columns joined by '|'.
+std::vector<std::string> Query(const std::string& path, const std::string& sql);
+
+// Runs sql on a connection of its own; a failure fails the test.
+void Exec(const std::string& path, const std::string& sql);
+
+// The whole file; empty when it cannot be read.
+std::string ReadAll(const std::string& path);
+
+// Every regular file below folder.
+std::vector<std::string> FilesUnder(const std::string& folder);
+
+// Runs check where folder cannot be written: in a child process without
+// privileges when the tests run as root (root writes anywhere), otherwise here
+// with the folder and its files made read-only. check returns what went
+// wrong, empty when nothing did.
+std::string WithoutWriteAccess(const std::string& root, const std::string& folder,
+                               const std::function<std::string()>& check);
+
+// Runs the rest of a scope in another working directory, where a stray
+// relative path would create its file.
+class WorkingDirectory {
+ public:
+  explicit WorkingDirectory(const std::string& path);
+  ~WorkingDirectory();
+  WorkingDirectory(const WorkingDirectory&) = delete;
+  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+ private:
+  std::filesystem::path old_;
+};
+
+}  // namespace varnox::testsupport
