@@ -5,7 +5,7 @@
 #                   fuzzing build, npm for the test corpus)
 set -euo pipefail
 
-build_pkgs=(g++ cmake ninja-build pkg-config libstemmer-dev libcli11-dev libsqlite3-dev)
+build_pkgs=(g++ cmake ninja-build pkg-config libstemmer-dev libcli11-dev libsqlite3-dev libgmime-3.0-dev)
 test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev sqlite3 npm)
 
 want=("${build_pkgs[@]}")

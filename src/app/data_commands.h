@@ -1,4 +1,5 @@
-// Subcommands on the stored data: the rules and the message logs.
+// Subcommands on the stored data and the mail folder: the rules, the message
+// logs, checking messages and the store scan.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -9,5 +10,7 @@ namespace varnox {
 
 void AddRulesCommand(CLI::App& app, CommandResult& result);
 void AddLogCommand(CLI::App& app, CommandResult& result);
+void AddCheckCommand(CLI::App& app, CommandResult& result);
+void AddScanCommand(CLI::App& app, CommandResult& result);
 
 }  // namespace varnox

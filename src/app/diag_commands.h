@@ -16,5 +16,6 @@ void AddTokensCommand(CLI::App& app, CommandResult& result);
 void AddHtml2TxtCommand(CLI::App& app, CommandResult& result);
 void AddFingerprintCommand(CLI::App& app, CommandResult& result);
 void AddSimilarCommand(CLI::App& app, CommandResult& result);
+void AddMimePartCommand(CLI::App& app, CommandResult& result);
 
 }  // namespace varnox

@@ -17,6 +17,9 @@ int main(int argc, char** argv) {
   varnox::AddSimilarCommand(app, result);
   varnox::AddRulesCommand(app, result);
   varnox::AddLogCommand(app, result);
+  varnox::AddCheckCommand(app, result);
+  varnox::AddScanCommand(app, result);
+  varnox::AddMimePartCommand(app, result);
 
   app.parse_complete_callback([&] {
     if (trace) varnox::SetTraceEnabled(true);

@@ -1,0 +1,114 @@
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include "app/data_commands.h"
+#include "app/mail_options.h"
+#include "html2txt/html_converter.h"
+#include "mailstore/scan.h"
+#include "platform/device.h"
+#include "platform/maildir.h"
+#include "platform/single_instance.h"
+#include "storage/data_locations.h"
+
+namespace varnox {
+namespace {
+
+struct ScanOptions {
+  MailOptions mail;
+  bool once = false;
+};
+
+// Progress on the terminal, one line rewritten in place.
+ScanHooks TerminalHooks() {
+  ScanHooks hooks;
+  if (isatty(STDERR_FILENO)) {
+    hooks.showStatus = [](const std::string& text) {
+      std::fprintf(stderr, "\r%-60.60s\r", text.c_str());
+    };
+  }
+  return hooks;
+}
+
+int RunScan(const ScanOptions& o) {
+  const std::string root = ResolveDeviceRoot(o.mail.storage.root);
+  CreateDirectoryChain(root);
+  // A second scan on the same root would log messages twice.
+  SingleInstanceLock instance(root);
+  if (!instance.held()) {
+    std::fprintf(stderr, "varnox: %s\n",
+                 instance.error().empty() ? "another copy is already running on this root"
+                                          : instance.error().c_str());
+    return 255;
+  }
+  auto storage = OpenStorage(o.mail.storage);
+  InitMailHeaderParser();
+  CreateHtmlConverter();
+
+  PauseGate gate(!o.once);
+  StoreScan scan(MailFolder(o.mail, *storage), storage->messages, storage->rules, GlobalRuleTable(),
+                 gate, TerminalHooks());
+  if (o.once) {
+    storage->rules.LoadRules();
+    if (!scan.LogonMailStore()) {
+      std::fprintf(stderr, "varnox: cannot read the mail folder %s\n",
+                   MailFolder(o.mail, *storage).c_str());
+      return 1;
+    }
+    scan.RunPass();
+    if (isatty(STDERR_FILENO)) std::fprintf(stderr, "\r%60s\r", "");
+    for (int i = 0; i < scan.GetStoreCount(); ++i) {
+      std::string name;
+      scan.GetStoreName(i, name);
+      StoreReport report{name, 0, 0, 0};
+      for (const auto& r : scan.Reports())
+        if (r.name == name) report = r;
+      std::printf("%s: %d examined, %d logged, %d moved\n", name.c_str(), report.examined,
+                  report.logged, report.moved);
+    }
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+
+  // In the foreground until interrupted: a signal stops the scan at its next
+  // safe point.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::thread waiter([&] {
+    int sig = 0;
+    sigwait(&signals, &sig);
+    gate.Stop();
+  });
+  gate.WorkerStarted();
+  scan.MailStoreThread();
+  gate.WorkerEnded();
+  if (!gate.Stopping()) {
+    std::fprintf(stderr, "varnox: cannot read the mail folder %s\n",
+                 MailFolder(o.mail, *storage).c_str());
+    kill(getpid(), SIGTERM);  // wakes the waiter
+    waiter.join();
+    return 1;
+  }
+  waiter.join();
+  return 0;
+}
+
+}  // namespace
+
+void AddScanCommand(CLI::App& app, CommandResult& result) {
+  auto o = std::make_shared<ScanOptions>();
+  CLI::App* cmd = app.add_subcommand(
+      "scan", "Watch the stores of the mail folder: log every message, move spam to .Spam");
+  AddMailOptions(cmd, o->mail);
+  cmd->add_flag("--once", o->once,
+                "One pass over every store without pauses, then a report per store");
+  cmd->callback([o, &result] { result.status = RunScan(*o); });
+}
+
+}  // namespace varnox

@@ -1,0 +1,130 @@
+#include "mailstore/process.h"
+
+#include <cstring>
+
+#include "analysis/fixed_text.h"
+#include "analysis/tokenizer.h"
+#include "mailstore/extract.h"
+#include "platform/clock.h"
+#include "platform/trace.h"
+
+namespace varnox {
+namespace {
+
+std::string Cut(std::string_view text, std::size_t max) {
+  return std::string(text.substr(0, Utf8PrefixLength(text, max)));
+}
+
+void TraceMessage(const std::string& storeName, const MessageRecord& m) {
+  if (!TraceEnabled()) return;
+  Trace(storeName);
+  Trace("Sender=" + m.sender);
+  Trace("EMail=" + m.senderEmail);
+  Trace("Subject=" + m.subject);
+  Trace("Received=" + m.receivedDate + " " + m.receivedTime);
+}
+
+}  // namespace
+
+void ReadMessageHeader(const MailRow& row, MessageRecord& m) {
+  m.sender = Cut(row.senderName, 255);
+  m.senderEmail = Cut(row.senderAddress, 255);
+  m.subject = Cut(row.subject, 127);
+  const std::tm local = LocalTime(row.deliveryTime);
+  m.receivedDate = LongDateText(local);
+  m.receivedTime = TimeText(local);
+}
+
+void ReadHeaderFromText(const std::string& mimeText, MessageRecord& m) {
+  std::size_t end = mimeText.find("\r\n\r\n");
+  end = end == std::string::npos ? mimeText.size() : end + 2;
+  const MailHeaders h = ParseMailHeaders(std::string_view(mimeText).substr(0, end));
+  m.sender = Cut(h.senderName, 255);
+  m.senderEmail = Cut(h.senderAddress, 255);
+  m.subject = Cut(h.subject, 127);
+}
+
+int Classify(RuleTable& rules, const std::string& senderEmail, const std::string& tokens,
+             RuleMatch* match) {
+  RuleEntry probe;
+  std::string address;
+  ExtractAddress(senderEmail, address);
+  CopyFixedText(probe.sender, address);
+  SplitTokenString(tokens.c_str(), probe.tokens, probe.tokenCount);
+  return CheckRules(rules, probe, match) == 1 ? 1 : 0;
+}
+
+int MessageProcessor::ProcessMessage(StoreRecord& store, const MailRow& row,
+                                     ProcessOutcome* outcome) {
+  try {
+    MessageRecord m;
+    ReadMessageHeader(row, m);
+    std::string error;
+    if (!store.store.ReadMimeText(row, m.mimeText, error)) {
+      Trace(error);
+      TraceMessage(store.name, m);
+    }
+    // The store hands out text up to its first NUL, and the log keys on that.
+    m.mimeText.resize(std::strlen(m.mimeText.c_str()));
+
+    int id = 0, status = 0;
+    std::string loggedTokens;
+    if (log_.MAPIExists(store.name, m.mimeText, id, status, loggedTokens)) {
+      // Checked again from its logged tokens, not from a new extraction.
+      MessageRecord logged = m;
+      logged.tokens = loggedTokens;
+      const bool moved = ClassifyAndLog(false, status, store, row, logged, outcome);
+      if (status == 1 && !moved && MoveToSpamFolder(store, row) && outcome) outcome->moved = true;
+      return 1;
+    }
+    m.lowered = m.mimeText;
+    LowerAscii(m.lowered);
+    ExtractMessageText(m.lowered, m.mimeText, m.subject, m.tokens, m.text, pause_);
+    if (!m.senderEmail.empty() || !m.subject.empty() || !m.mimeText.empty())
+      ClassifyAndLog(true, 0, store, row, m, outcome);
+    return 1;
+  } catch (...) {
+    Trace("ProcessMessage : Fatal Error!.");
+    return 0;
+  }
+}
+
+bool MessageProcessor::ClassifyAndLog(bool isNew, int loggedStatus, StoreRecord& store,
+                                      const MailRow& row, const MessageRecord& m,
+                                      ProcessOutcome* outcome) {
+  try {
+    if (isNew) TraceMessage(store.name, m);
+    const int spam = Classify(rules_, m.senderEmail, m.tokens);
+    if (isNew || loggedStatus != spam) {
+      // For a logged message the add finds its row and writes nothing; the
+      // update then turns a logged normal message into spam.
+      int id = -1;
+      if (log_.MAPIAdd(store.name, m.sender, m.senderEmail, m.subject, m.mimeText, m.lowered,
+                       m.text, m.tokens, spam, m.receivedDate, m.receivedTime, id)) {
+        Trace("MAPIAdd Ok.");
+        if (isNew && outcome) outcome->logged = true;
+        if (spam == 1) log_.MAPIUpdate(store.name, id, 1);
+      } else {
+        Trace("ERROR : MAPIAdd.");
+      }
+    }
+    if (spam == 1) {
+      const bool moved = MoveToSpamFolder(store, row);
+      if (moved && outcome) outcome->moved = true;
+      return moved;
+    }
+    return false;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool MessageProcessor::MoveToSpamFolder(StoreRecord& store, const MailRow& row) {
+  if (!store.hasSpamFolder || !store.store.MoveToSpam(row)) {
+    Trace("Failed to move message to spam folder");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace varnox

@@ -1,0 +1,83 @@
+// One message of an inbox: read it, look it up in the store's log, check it
+// against the rules, log the verdict and move spam into the store's .Spam.
+#pragma once
+
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "analysis/rules.h"
+#include "mailstore/extract.h"
+#include "platform/maildir.h"
+#include "storage/message_log.h"
+
+namespace varnox {
+
+constexpr std::size_t kMaxStoreName = 259;
+
+// One watched store.
+struct StoreRecord {
+  StoreRecord(std::string storeName, std::string path) : name(storeName), store(storeName, path) {}
+  std::string name;  // display name, also the base name of its log
+  MailStore store;
+  int messageCount = 0;  // inbox rows at the end of the last check
+  int changed = 0;       // the last check saw the count change
+  bool hasSpamFolder = false;
+  // Fingerprints of the row keys seen in this inbox (the scan's cache).
+  std::unordered_set<std::string> knownRows;
+  // The last contents table, kept so a listing of an unchanged inbox costs
+  // no allocation.
+  std::vector<MailRow> rows;
+};
+
+// The fields of one examined message.
+struct MessageRecord {
+  std::string sender;       // at most 255 bytes
+  std::string senderEmail;  // at most 255 bytes
+  std::string subject;      // at most 127 bytes
+  std::string mimeText;     // canonical CR LF, cut at its first NUL
+  std::string lowered;
+  std::string text;
+  std::string tokens;
+  std::string receivedDate;
+  std::string receivedTime;
+};
+
+// Sender, address, subject, date and time of a row, cut to their fields.
+void ReadMessageHeader(const MailRow& row, MessageRecord& m);
+
+// Header fields of a message's own bytes (canonical CR LF), as a row would
+// carry them: for messages that are not in a store (the check command).
+void ReadHeaderFromText(const std::string& mimeText, MessageRecord& m);
+
+// Classifies by the sender address of senderEmail and the token string:
+// 1 spam, 0 not; match names the rule when asked.
+int Classify(RuleTable& rules, const std::string& senderEmail, const std::string& tokens,
+             RuleMatch* match = nullptr);
+
+// What handling a row did, for the one-shot scan's report.
+struct ProcessOutcome {
+  bool logged = false;  // a new log row was written
+  bool moved = false;   // the message went to .Spam
+};
+
+class MessageProcessor {
+ public:
+  // pause takes the short rest of the text extraction (the scan's gate).
+  MessageProcessor(MessageLog& log, RuleTable& rules, ExtractPause pause)
+      : log_(log), rules_(rules), pause_(std::move(pause)) {}
+
+  // 1 when the row was handled, 0 after a fault.
+  int ProcessMessage(StoreRecord& store, const MailRow& row, ProcessOutcome* outcome = nullptr);
+  // Checks, logs and files one message; returns whether it was moved.
+  bool ClassifyAndLog(bool isNew, int loggedStatus, StoreRecord& store, const MailRow& row,
+                      const MessageRecord& m, ProcessOutcome* outcome);
+  bool MoveToSpamFolder(StoreRecord& store, const MailRow& row);
+
+ private:
+  MessageLog& log_;
+  RuleTable& rules_;
+  ExtractPause pause_;
+};
+
+}  // namespace varnox

@@ -1,0 +1,253 @@
+#include "mailstore/scan.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "analysis/fingerprint.h"
+#include "platform/clock.h"
+#include "platform/trace.h"
+#include "storage/data_locations.h"
+
+namespace varnox {
+namespace {
+
+using std::chrono::milliseconds;
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c | 0x20);
+  return s;
+}
+
+// A store whose log would be named like the data folder's own databases
+// would be mistaken for them.
+bool ClashesWithOwnDatabases(const std::string& name) {
+  const std::string file = name + ".db";
+  return file.find(kSmsLogFile) != std::string::npos || file.find(kRulesFile) != std::string::npos;
+}
+
+// The key of a row: delivery date and time, subject, sender name and address.
+std::string RowKey(const MailRow& row) {
+  const std::tm local = LocalTime(row.deliveryTime);
+  return LongDateText(local) + " " + TimeText(local) + " " + row.subject + " " + row.senderName +
+         " " + row.senderAddress;
+}
+
+}  // namespace
+
+StoreScan::StoreScan(std::string mailFolder, MessageLog& log, RuleStore& rules, RuleTable& table,
+                     PauseGate& gate, ScanHooks hooks)
+    : mailFolder_(std::move(mailFolder)),
+      log_(log),
+      rules_(rules),
+      gate_(gate),
+      hooks_(std::move(hooks)),
+      processor_(log, table, [this](std::chrono::milliseconds d) { gate_.Sleep(d); }) {}
+
+StoreScan::~StoreScan() {
+  Join();
+}
+
+bool StoreScan::Start() {
+  if (thread_.joinable()) return true;
+  gate_.WorkerStarted();
+  thread_ = std::thread([this] {
+    // Below normal priority: the scan yields to the user interface.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 5);
+    MailStoreThread();
+    gate_.WorkerEnded();
+  });
+  return true;
+}
+
+void StoreScan::Join() {
+  if (!thread_.joinable()) return;
+  gate_.Stop();
+  thread_.join();
+}
+
+int StoreScan::MailStoreThread() {
+  try {
+    if (rules_.GetRuleCount() < 1) rules_.LoadRules();
+  } catch (...) {
+    Trace("ERROR in CheckNewMessagesForSpam : 1");
+  }
+  while (RunPass()) {
+  }
+  return 0;
+}
+
+bool StoreScan::RunPass() {
+  if (RescanRequest.exchange(0) != 0) forced_ = true;
+  try {
+    if (!LogonMailStore()) return false;
+    if (!storesRead_) {
+      std::fprintf(stderr,
+                   "**************************** Starting MailStore Retrieval "
+                   "*************************\n\n");
+      storesRead_ = true;
+      EnumerateStores();
+    }
+  } catch (...) {
+    Trace("ERROR in CheckNewMessagesForSpam : 2");
+  }
+  if (forced_) {
+    for (auto& s : stores_) s->knownRows.clear();
+  }
+  bool foundChange = false;
+  for (auto& sp : stores_) {
+    StoreRecord& store = *sp;
+    if (!gate_.Sleep(milliseconds(100))) return false;
+    try {
+      const int n = InboxMessageCount(store);
+      if (n != store.messageCount && !firstPass_) {
+        if (!gate_.Sleep(milliseconds(30000))) return false;
+      }
+      if (n == store.messageCount && store.changed == 0 && !forced_ && !periodic_) continue;
+      if (n != store.messageCount) {
+        foundChange = true;
+        periodic_ = false;
+      }
+      if (TraceEnabled())
+        Trace("Change in Message Count : " + store.name + " (" + std::to_string(n) + ", " +
+              std::to_string(store.messageCount) + ")");
+      std::fprintf(stderr, "Working on %s\n", store.name.c_str());
+      if (!CheckNewMessagesForSpam(unread_, firstPass_, periodic_, store))
+        Trace("Failed to CheckNewMessagesForSpam");
+    } catch (...) {
+      Trace("ERROR in CheckNewMessagesForSpam : 3");
+    }
+    if (gate_.Stopping()) return false;
+  }
+  firstPass_ = false;
+  if ((foundChange || forced_) && hooks_.reloadList) hooks_.reloadList();
+  forced_ = false;
+  if (!gate_.Sleep(milliseconds(1000))) return false;
+  ++passCount_;
+  periodic_ = passCount_ % 10 == 0;
+  ShowStatus(periodic_ ? hooks_.checkingText + "..." : std::string());
+  unread_ = passCount_ % 60 == 0;
+  return true;
+}
+
+bool StoreScan::LogonMailStore() {
+  if (loggedOn_) return true;
+  std::vector<std::pair<std::string, std::string>> entries;
+  loggedOn_ = ListMailStores(mailFolder_, entries);
+  return loggedOn_;
+}
+
+void StoreScan::EnumerateStores() {
+  stores_.clear();
+  std::vector<std::pair<std::string, std::string>> entries;
+  if (!ListMailStores(mailFolder_, entries)) return;
+  if (!gate_.Sleep(milliseconds(100))) return;
+  for (const auto& entry : entries) {
+    const std::string& name = entry.first;
+    const std::string& path = entry.second;
+    const bool seen = std::any_of(stores_.begin(), stores_.end(),
+                                  [&](const auto& s) { return Lower(s->name) == Lower(name); });
+    if (seen || static_cast<int>(stores_.size()) >= kMaxStores || IsExcludedStore(name)) continue;
+    if (name.size() > kMaxStoreName) continue;
+    if (ClashesWithOwnDatabases(name)) {
+      std::fprintf(stderr,
+                   "varnox: the store %s is not watched: its log would be named like "
+                   "the data folder's own databases\n",
+                   name.c_str());
+      continue;
+    }
+    auto record = std::make_unique<StoreRecord>(name, path);
+    log_.MAPICreateLog(name);
+    stores_.push_back(std::move(record));
+    if (!gate_.Sleep(milliseconds(100))) return;
+  }
+}
+
+bool StoreScan::IsExcludedStore(const std::string& name) {
+  const std::string lower = Lower(name);
+  return lower == "activesync" || lower == "sms";
+}
+
+int StoreScan::InboxMessageCount(StoreRecord& store) {
+  if (!store.store.HasInbox()) return 0;
+  return store.store.InboxRowCount();
+}
+
+int StoreScan::CheckNewMessagesForSpam(bool unread, bool firstPass, bool periodic,
+                                       StoreRecord& store) {
+  try {
+    if (!store.store.HasInbox()) return 0;
+    store.hasSpamFolder = store.store.OpenSpamFolder();
+    if (!store.hasSpamFolder) Trace("Failed to create spam folder");
+    std::vector<MailRow>& rows = store.rows;
+    if (!store.store.ContentsTable(rows)) return 0;
+    const int n0 = static_cast<int>(rows.size());
+    store.messageCount = n0;
+    StoreReport& report = ReportFor(store);
+    int processed = 0;
+    const bool keyed = unread || firstPass || periodic;
+    std::unordered_set<std::string> seenNow;
+    for (const MailRow& row : rows) {
+      if (!gate_.SafePoint()) break;
+      bool needed = true;
+      if (keyed) {
+        const std::string fp = Fingerprint(RowKey(row));
+        seenNow.insert(fp);
+        const bool known = RememberFingerprint(store, fp) == 1;
+        needed = !known || firstPass || (unread && !row.read);
+      }
+      if (!needed) continue;
+      // The pause comes before rows that are handed over, not skipped ones.
+      if (!gate_.Sleep(milliseconds(10))) break;
+      ++processed;
+      ShowStatus(store.name + " : " + std::to_string(processed) + " / " +
+                 std::to_string(store.messageCount) + ".");
+      ProcessOutcome outcome;
+      processor_.ProcessMessage(store, row, &outcome);
+      ++report.examined;
+      report.logged += outcome.logged;
+      report.moved += outcome.moved;
+    }
+    // Keys of rows that have left the inbox are forgotten.
+    if (keyed && !gate_.Stopping()) {
+      for (auto it = store.knownRows.begin(); it != store.knownRows.end();)
+        it = seenNow.count(*it) ? std::next(it) : store.knownRows.erase(it);
+    }
+    store.messageCount = InboxMessageCount(store);
+    store.changed = store.messageCount != n0 ? 1 : 0;
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+int StoreScan::RememberFingerprint(StoreRecord& store, const std::string& fingerprint) {
+  return store.knownRows.insert(fingerprint).second ? 0 : 1;
+}
+
+int StoreScan::GetStoreCount() const {
+  return static_cast<int>(stores_.size());
+}
+
+bool StoreScan::GetStoreName(int index, std::string& name) const {
+  if (index < 0 || index >= GetStoreCount()) return false;
+  name = stores_[index]->name;
+  return true;
+}
+
+void StoreScan::ShowStatus(const std::string& text) {
+  if (hooks_.showStatus) hooks_.showStatus(text);
+}
+
+StoreReport& StoreScan::ReportFor(const StoreRecord& store) {
+  for (auto& r : reports_)
+    if (r.name == store.name) return r;
+  reports_.push_back(StoreReport{store.name, 0, 0, 0});
+  return reports_.back();
+}
+
+}  // namespace varnox

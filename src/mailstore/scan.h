@@ -1,0 +1,93 @@
+// The store scan: pass after pass over the inboxes of the mail folder's
+// stores, handing each row that needs attention to the message processor.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mailstore/process.h"
+#include "platform/pause_gate.h"
+#include "storage/rule_store.h"
+
+namespace varnox {
+
+constexpr int kMaxStores = 64;
+
+// How the scan talks to the user interface; empty functions do nothing.
+struct ScanHooks {
+  std::function<void(const std::string&)> showStatus;  // the viewer's status field
+  std::function<void()> reloadList;                    // the viewer's day list
+  std::string checkingText = "Checking";               // interface string 127
+};
+
+// Per store, what the last check did (for the one-shot scan's report).
+struct StoreReport {
+  std::string name;
+  int examined = 0;
+  int logged = 0;
+  int moved = 0;
+};
+
+class StoreScan {
+ public:
+  StoreScan(std::string mailFolder, MessageLog& log, RuleStore& rules, RuleTable& table,
+            PauseGate& gate, ScanHooks hooks = {});
+  ~StoreScan();
+  StoreScan(const StoreScan&) = delete;
+  StoreScan& operator=(const StoreScan&) = delete;
+
+  // Starts the scan thread at below-normal priority unless one runs; true
+  // when a thread runs.
+  bool Start();
+  // Stops the thread (at its next safe point) and waits for it.
+  void Join();
+
+  // The thread procedure: passes until the gate stops it; returns 0.
+  int MailStoreThread();
+  // One pass; false when the scan is to end.
+  bool RunPass();
+
+  bool LogonMailStore();
+  void EnumerateStores();
+  static bool IsExcludedStore(const std::string& name);
+  int InboxMessageCount(StoreRecord& store);
+  int CheckNewMessagesForSpam(bool unread, bool firstPass, bool periodic, StoreRecord& store);
+  // 1 when the fingerprint was known to the store's cache, else remembers it.
+  int RememberFingerprint(StoreRecord& store, const std::string& fingerprint);
+  int GetStoreCount() const;
+  bool GetStoreName(int index, std::string& name) const;
+
+  // The re-check sets it; the next pass handles every message again.
+  std::atomic<int> RescanRequest{0};
+
+  const std::vector<StoreReport>& Reports() const { return reports_; }
+  int PassCount() const { return passCount_; }
+
+ private:
+  void ShowStatus(const std::string& text);
+  StoreReport& ReportFor(const StoreRecord& store);
+
+  std::string mailFolder_;
+  MessageLog& log_;
+  RuleStore& rules_;
+  PauseGate& gate_;
+  ScanHooks hooks_;
+  MessageProcessor processor_;
+
+  bool loggedOn_ = false;
+  bool storesRead_ = false;
+  std::vector<std::unique_ptr<StoreRecord>> stores_;
+  std::vector<StoreReport> reports_;
+  int passCount_ = 0;
+  bool firstPass_ = true;
+  bool periodic_ = false;
+  bool unread_ = false;
+  bool forced_ = false;
+  std::thread thread_;
+};
+
+}  // namespace varnox

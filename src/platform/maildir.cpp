@@ -1,0 +1,561 @@
+#include "platform/maildir.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <unordered_map>
+#include <utility>
+
+namespace varnox {
+namespace {
+
+// A header block larger than this is cut: the columns come from its start,
+// and a huge message never costs more than this much reading.
+constexpr std::size_t kMaxHeaderBytes = 256 * 1024;
+constexpr std::size_t kHeaderReadStep = 16 * 1024;
+
+// A folder changed this recently may change again within the same timestamp
+// tick without its time moving; such a listing is used once, not kept.
+constexpr long long kRacyNanoseconds = 2'000'000'000LL;
+
+constexpr const char* kSubfolders[] = {"new", "cur"};
+
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+      if (fd_ >= 0) ::close(fd_);
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  ~UniqueFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+struct DirCloser {
+  void operator()(DIR* d) const { ::closedir(d); }
+};
+using DirPtr = std::unique_ptr<DIR, DirCloser>;
+
+long long Nanoseconds(const timespec& t) {
+  return static_cast<long long>(t.tv_sec) * 1'000'000'000LL + t.tv_nsec;
+}
+
+// What identifies a folder's state: the folder itself and its modification
+// time, which every create, rename and delete inside it moves.
+struct DirStamp {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  long long mtime = 0;
+  bool operator==(const DirStamp&) const = default;
+};
+
+DirStamp StampOf(const struct stat& st) {
+  return DirStamp{st.st_dev, st.st_ino, Nanoseconds(st.st_mtim)};
+}
+
+bool StampPath(const std::string& path, DirStamp& stamp) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  stamp = StampOf(st);
+  return true;
+}
+
+long long NowNanoseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return Nanoseconds(now);
+}
+
+bool IsSubfolder(const std::string& s) {
+  return s == "new" || s == "cur";
+}
+
+bool IsPlainName(const std::string& name) {
+  return !name.empty() && name.front() != '.' && name.find('/') == std::string::npos;
+}
+
+// The unique part of a Maildir name: everything before the ":2," info.
+std::string_view EntryIdOf(std::string_view fileName) {
+  const std::size_t info = fileName.rfind(":2,");
+  return info == std::string_view::npos ? fileName : fileName.substr(0, info);
+}
+
+bool IsSeen(std::string_view fileName) {
+  const std::size_t info = fileName.rfind(":2,");
+  return info != std::string_view::npos &&
+         fileName.substr(info + 3).find('S') != std::string_view::npos;
+}
+
+// Whether a directory entry is a regular file, asking the file system only
+// when readdir cannot tell.
+bool IsRegularEntry(int dirFd, const dirent* e) {
+  if (e->d_type == DT_REG) return true;
+  if (e->d_type != DT_UNKNOWN && e->d_type != DT_LNK) return false;
+  struct stat st {};
+  return ::fstatat(dirFd, e->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
+}
+
+DirPtr OpenDir(const std::string& path, DirStamp& stamp) {
+  DirPtr dir(::opendir(path.c_str()));
+  if (dir == nullptr) return dir;
+  struct stat st {};
+  if (::fstat(::dirfd(dir.get()), &st) != 0) return DirPtr();
+  stamp = StampOf(st);
+  return dir;
+}
+
+bool ReadFull(int fd, char* data, std::size_t size, std::size_t& got) {
+  got = 0;
+  while (got < size) {
+    const ssize_t n = ::read(fd, data + got, size - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+enum class HeaderRead { kRead, kGone, kUnreadable };
+
+// The start of a file up to its first empty line, at most kMaxHeaderBytes.
+HeaderRead ReadHeaderBlock(int dirFd, const char* name, std::string& block) {
+  block.clear();
+  UniqueFd fd(::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd) return errno == ENOENT ? HeaderRead::kGone : HeaderRead::kUnreadable;
+  std::size_t scanned = 0;
+  while (block.size() < kMaxHeaderBytes) {
+    const std::size_t old = block.size();
+    const std::size_t want = std::min(kHeaderReadStep, kMaxHeaderBytes - old);
+    block.resize(old + want);
+    std::size_t got = 0;
+    if (!ReadFull(fd.get(), block.data() + old, want, got)) return HeaderRead::kUnreadable;
+    block.resize(old + got);
+    if (got < want) break;  // the whole file
+    if (block.starts_with("\n") || block.starts_with("\r\n")) break;
+    const std::string_view view(block);
+    const std::size_t from = scanned > 2 ? scanned - 2 : 0;
+    if (view.find("\n\n", from) != std::string_view::npos ||
+        view.find("\n\r\n", from) != std::string_view::npos)
+      break;
+    scanned = block.size();
+  }
+  return HeaderRead::kRead;
+}
+
+// Every LF not preceded by CR becomes CR LF, within the string's own memory
+// when it has room, so a 100 MB message is not held twice.
+void ExpandBareLineFeeds(std::string& s) {
+  const std::string_view view(s);
+  std::size_t bare = 0;
+  for (std::size_t i = view.find('\n'); i != std::string_view::npos; i = view.find('\n', i + 1)) {
+    if (i == 0 || view[i - 1] != '\r') ++bare;
+  }
+  const std::size_t size = s.size();
+  if (bare == 0) return;
+  if (size + bare > s.capacity()) {
+    s = CanonicalLineEnds(s);
+    return;
+  }
+  s.resize(size + bare);
+  char* d = s.data();
+  // From the end backwards: every write lands at or after the byte being
+  // read, so the byte before each LF is still the original one.
+  std::size_t src = size;
+  std::size_t dst = size + bare;
+  while (bare > 0) {
+    std::size_t i = src - 1;  // an LF lies below src while bare LFs remain
+    while (d[i] != '\n') --i;
+    const std::size_t tail = src - i - 1;
+    dst -= tail;
+    std::memmove(d + dst, d + i + 1, tail);
+    d[--dst] = '\n';
+    if (i == 0 || d[i - 1] != '\r') {
+      d[--dst] = '\r';
+      --bare;
+    }
+    src = i;
+  }
+}
+
+bool MakeFolder(const std::string& path, mode_t mode) {
+  if (::mkdir(path.c_str(), mode) == 0) return true;
+  if (errno != EEXIST) return false;
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+enum class MoveResult { kMoved, kSourceGone, kFailed };
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+MoveResult SourceGoneOrFailed(const std::string& src) {
+  return Exists(src) ? MoveResult::kFailed : MoveResult::kSourceGone;
+}
+
+// One rename that never replaces an existing file at dst.
+MoveResult RenameNoReplace(const std::string& src, const std::string& dst) {
+#ifdef RENAME_NOREPLACE
+  if (::renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0)
+    return MoveResult::kMoved;
+  if (errno == ENOENT) return SourceGoneOrFailed(src);
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return MoveResult::kFailed;
+#endif
+  // The file system cannot refuse to replace: a hard link can.
+  if (::link(src.c_str(), dst.c_str()) == 0) {
+    if (::unlink(src.c_str()) == 0) return MoveResult::kMoved;
+    ::unlink(dst.c_str());  // back to one copy, in the inbox
+    return MoveResult::kFailed;
+  }
+  if (errno == ENOENT) return SourceGoneOrFailed(src);
+  if (errno != EPERM && errno != EOPNOTSUPP) return MoveResult::kFailed;
+  // No hard links either: check, then rename.
+  if (Exists(dst)) return MoveResult::kFailed;
+  if (::rename(src.c_str(), dst.c_str()) == 0) return MoveResult::kMoved;
+  if (errno == ENOENT) return SourceGoneOrFailed(src);
+  return MoveResult::kFailed;
+}
+
+// A row as kept between listings; the nanoseconds complete the key of the
+// cached header columns.
+struct CachedRow {
+  MailRow row;
+  long mtimeNsec = 0;
+  bool headersRead = false;  // false: could not be read, try again next time
+};
+
+// Rows of new/ and cur/; header columns come from the last rows when the
+// file's name, size and time are unchanged, otherwise from its header block.
+std::vector<CachedRow> ReadRows(const DirPtr (&dirs)[2], const std::vector<CachedRow>& last) {
+  std::unordered_map<std::string_view, const CachedRow*> known;
+  known.reserve(last.size());
+  for (const CachedRow& r : last) known.emplace(r.row.fileName, &r);
+
+  std::vector<CachedRow> rows;
+  rows.reserve(last.size() + 16);
+  std::string block;
+  for (int i = 0; i < 2; ++i) {
+    const int fd = ::dirfd(dirs[i].get());
+    while (const dirent* e = ::readdir(dirs[i].get())) {
+      if (e->d_name[0] == '.') continue;
+      if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN && e->d_type != DT_LNK) continue;
+      struct stat st {};
+      // A file renamed or removed since readdir saw it is simply not listed.
+      if (::fstatat(fd, e->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
+      CachedRow r;
+      r.row.fileName = e->d_name;
+      r.row.entryId = EntryIdOf(r.row.fileName);
+      r.row.subfolder = kSubfolders[i];
+      r.row.deliveryTime = st.st_mtim.tv_sec;
+      r.row.size = st.st_size;
+      r.row.read = IsSeen(r.row.fileName);
+      r.mtimeNsec = st.st_mtim.tv_nsec;
+      const auto hit = known.find(r.row.fileName);
+      if (hit != known.end() && hit->second->headersRead && hit->second->row.size == r.row.size &&
+          hit->second->row.deliveryTime == r.row.deliveryTime &&
+          hit->second->mtimeNsec == r.mtimeNsec) {
+        r.row.subject = hit->second->row.subject;
+        r.row.senderName = hit->second->row.senderName;
+        r.row.senderAddress = hit->second->row.senderAddress;
+        r.headersRead = true;
+      } else {
+        const HeaderRead read = ReadHeaderBlock(fd, e->d_name, block);
+        if (read == HeaderRead::kGone) continue;
+        if (read == HeaderRead::kRead) {
+          MailHeaders h = ParseMailHeaders(block);
+          r.row.subject = std::move(h.subject);
+          r.row.senderName = std::move(h.senderName);
+          r.row.senderAddress = std::move(h.senderAddress);
+          r.headersRead = true;
+        }
+        // An unreadable file is still a row: the inbox count includes it too.
+      }
+      rows.push_back(std::move(r));
+    }
+  }
+  return rows;
+}
+
+// A message moved from new/ to cur/ while the folders were read can be seen
+// in both; it is one message, and cur/ is where it went.
+void DropDoubleSeen(std::vector<CachedRow>& rows) {
+  std::unordered_map<std::string_view, std::size_t> byId;
+  byId.reserve(rows.size());
+  std::vector<bool> drop(rows.size(), false);
+  bool anyDropped = false;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const auto [it, added] = byId.emplace(rows[i].row.entryId, i);
+    if (added) continue;
+    if (rows[i].row.subfolder == "cur") {
+      drop[it->second] = true;
+      it->second = i;
+    } else {
+      drop[i] = true;
+    }
+    anyDropped = true;
+  }
+  byId.clear();
+  if (!anyDropped) return;
+  std::size_t out = 0;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (drop[i]) continue;
+    if (out != i) rows[out] = std::move(rows[i]);
+    ++out;
+  }
+  rows.resize(out);
+}
+
+}  // namespace
+
+struct MailStore::Cache {
+  explicit Cache(const std::string& path) : newPath(path + "/new"), curPath(path + "/cur") {}
+  std::string newPath;
+  std::string curPath;
+
+  // The last count and the folder states it was taken at.
+  bool countValid = false;
+  DirStamp countNew, countCur;
+  int count = 0;
+
+  // The last contents table, sorted, and the folder states it was read at.
+  bool tableValid = false;
+  DirStamp tableNew, tableCur;
+  std::vector<CachedRow> rows;
+
+  const std::string& DirPath(int i) const { return i == 0 ? newPath : curPath; }
+};
+
+MailStore::MailStore(std::string name, std::string path)
+    : name_(std::move(name)), path_(std::move(path)), cache_(std::make_unique<Cache>(path_)) {}
+MailStore::MailStore(MailStore&&) noexcept = default;
+MailStore& MailStore::operator=(MailStore&&) noexcept = default;
+MailStore::~MailStore() = default;
+
+bool MailStore::HasInbox() const {
+  DirStamp stamp;
+  return StampPath(path_ + "/new", stamp) && StampPath(path_ + "/cur", stamp);
+}
+
+int MailStore::InboxRowCount() {
+  if (!cache_) cache_ = std::make_unique<Cache>(path_);
+  Cache& c = *cache_;
+  DirStamp newStamp, curStamp;
+  if (c.countValid && StampPath(c.newPath, newStamp) && StampPath(c.curPath, curStamp) &&
+      newStamp == c.countNew && curStamp == c.countCur)
+    return c.count;
+
+  c.countValid = false;
+  const long long now = NowNanoseconds();
+  int count = 0;
+  bool trusted = true;
+  DirStamp stamps[2];
+  for (int i = 0; i < 2; ++i) {
+    DirPtr dir = OpenDir(c.DirPath(i), stamps[i]);
+    if (dir == nullptr) {
+      trusted = false;
+      continue;
+    }
+    if (now - stamps[i].mtime < kRacyNanoseconds) trusted = false;
+    const int fd = ::dirfd(dir.get());
+    while (const dirent* e = ::readdir(dir.get())) {
+      if (e->d_name[0] == '.') continue;
+      if (IsRegularEntry(fd, e)) ++count;
+    }
+  }
+  c.count = count;
+  if (trusted) {
+    c.countNew = stamps[0];
+    c.countCur = stamps[1];
+    c.countValid = true;
+  }
+  return count;
+}
+
+bool MailStore::OpenSpamFolder() {
+  struct stat root {};
+  if (::stat(path_.c_str(), &root) != 0 || !S_ISDIR(root.st_mode)) return false;
+  // Like Dovecot, a new folder takes the permissions of the Maildir root.
+  const mode_t mode = root.st_mode & 0777;
+  const std::string spam = path_ + "/.Spam";
+  if (!MakeFolder(spam, mode)) return false;
+  for (const char* sub : {"tmp", "new", "cur"}) {
+    if (!MakeFolder(spam + "/" + sub, mode)) return false;
+  }
+  const std::string marker = spam + "/maildirfolder";
+  struct stat st {};
+  if (::stat(marker.c_str(), &st) == 0) return S_ISREG(st.st_mode);
+  UniqueFd fd(::open(marker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, mode & 0666));
+  return static_cast<bool>(fd);
+}
+
+bool MailStore::ContentsTable(std::vector<MailRow>& rows) {
+  if (!cache_) cache_ = std::make_unique<Cache>(path_);
+  Cache& c = *cache_;
+  DirStamp newStamp, curStamp;
+  const bool same = c.tableValid && StampPath(c.newPath, newStamp) &&
+                    StampPath(c.curPath, curStamp) && newStamp == c.tableNew &&
+                    curStamp == c.tableCur;
+  if (!same) {
+    c.tableValid = false;
+    const long long now = NowNanoseconds();
+    DirPtr dirs[2];
+    DirStamp stamps[2];
+    for (int i = 0; i < 2; ++i) {
+      dirs[i] = OpenDir(c.DirPath(i), stamps[i]);
+      if (dirs[i] == nullptr) {
+        rows.clear();
+        return false;
+      }
+    }
+    const bool trusted =
+        now - stamps[0].mtime >= kRacyNanoseconds && now - stamps[1].mtime >= kRacyNanoseconds;
+
+    std::vector<CachedRow> fresh = ReadRows(dirs, c.rows);
+    DropDoubleSeen(fresh);
+    std::sort(fresh.begin(), fresh.end(), [](const CachedRow& a, const CachedRow& b) {
+      if (a.row.deliveryTime != b.row.deliveryTime) return a.row.deliveryTime > b.row.deliveryTime;
+      return a.row.fileName < b.row.fileName;
+    });
+    if (fresh.capacity() > fresh.size() + fresh.size() / 8 + 16) fresh.shrink_to_fit();
+    c.rows = std::move(fresh);
+    c.count = static_cast<int>(c.rows.size());
+    if (trusted) {
+      c.tableNew = c.countNew = stamps[0];
+      c.tableCur = c.countCur = stamps[1];
+      c.tableValid = c.countValid = true;
+    } else {
+      c.countValid = false;
+    }
+  }
+
+  // Element-wise assignment reuses the strings of a caller's vector that
+  // already held the table, so an unchanged inbox costs no allocation.
+  rows.resize(c.rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = c.rows[i].row;
+  return true;
+}
+
+bool MailStore::ReadMimeText(const MailRow& row, std::string& text, std::string& error) const {
+  text.clear();
+  error.clear();
+  std::string subfolder = row.subfolder;
+  std::string fileName = row.fileName;
+  UniqueFd fd;
+  if (IsSubfolder(subfolder) && IsPlainName(fileName)) {
+    const std::string path = path_ + "/" + subfolder + "/" + fileName;
+    fd = UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd && errno == ENOENT && FindEntry(row.entryId, subfolder, fileName)) {
+      const std::string again = path_ + "/" + subfolder + "/" + fileName;
+      fd = UniqueFd(::open(again.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    }
+  }
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = "OpenProperty failed.";
+    return false;
+  }
+  ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  const auto size = static_cast<std::size_t>(st.st_size);
+  // Room for the CRs of typical line lengths, so they go in without a copy.
+  text.reserve(size + size / 32 + 64);
+  text.resize(size);
+  std::size_t got = 0;
+  bool ok = ReadFull(fd.get(), text.data(), size, got);
+  text.resize(got);
+  if (ok && got == size) {
+    // A file that grew since fstat is read to its end.
+    char chunk[16384];
+    std::size_t more = 0;
+    while ((ok = ReadFull(fd.get(), chunk, sizeof chunk, more)) && more > 0)
+      text.append(chunk, more);
+  }
+  if (!ok) {
+    text.clear();
+    error = "OpenProperty failed.";
+    return false;
+  }
+  if (text.empty()) {
+    error = "BodySize failed.";
+    return false;
+  }
+  ExpandBareLineFeeds(text);
+  return true;
+}
+
+bool MailStore::FindEntry(const std::string& entryId, std::string& subfolder,
+                          std::string& fileName) const {
+  if (entryId.empty()) return false;
+  for (const char* sub : kSubfolders) {
+    DirPtr dir(::opendir((path_ + "/" + sub).c_str()));
+    if (dir == nullptr) continue;
+    while (const dirent* e = ::readdir(dir.get())) {
+      if (e->d_name[0] == '.') continue;
+      if (EntryIdOf(e->d_name) == entryId) {
+        subfolder = sub;
+        fileName = e->d_name;
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool MailStore::MoveToSpam(const MailRow& row) {
+  std::string subfolder = row.subfolder;
+  std::string fileName = row.fileName;
+  if (!IsSubfolder(subfolder) || !IsPlainName(fileName)) return false;
+  // A mail client may rename the message (new flags, new/ to cur/) at any
+  // moment: follow it by its entry id a few times, then give up.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const MoveResult r = RenameNoReplace(path_ + "/" + subfolder + "/" + fileName,
+                                         path_ + "/.Spam/" + subfolder + "/" + fileName);
+    if (r == MoveResult::kMoved) return true;
+    if (r == MoveResult::kFailed) return false;
+    if (!FindEntry(row.entryId, subfolder, fileName)) return false;
+  }
+  return false;
+}
+
+bool ListMailStores(const std::string& mailFolder,
+                    std::vector<std::pair<std::string, std::string>>& stores) {
+  stores.clear();
+  std::error_code ec;
+  std::filesystem::create_directories(mailFolder, ec);
+  DirPtr dir(::opendir(mailFolder.c_str()));
+  if (dir == nullptr) return false;
+  const int fd = ::dirfd(dir.get());
+  while (const dirent* e = ::readdir(dir.get())) {
+    if (e->d_name[0] == '.') continue;
+    struct stat st {};
+    if (::fstatat(fd, e->d_name, &st, 0) != 0 || !S_ISDIR(st.st_mode)) continue;
+    stores.emplace_back(e->d_name, mailFolder + "/" + e->d_name);
+  }
+  std::sort(stores.begin(), stores.end());
+  return true;
+}
+
+}  // namespace varnox

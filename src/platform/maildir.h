@@ -1,0 +1,93 @@
+// Maildir++ as the message store: a store is an entry of the mail folder, its
+// inbox is the Maildir root (new/ and cur/), and spam goes to the subfolder
+// .Spam, which IMAP servers show as INBOX.Spam.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace varnox {
+
+// One message file of an inbox: a row of the inbox's contents table.
+struct MailRow {
+  std::string entryId;           // the unique part of the file name (before ":2,")
+  std::string fileName;          // the name as last seen
+  std::string subfolder;         // "new" or "cur"
+  std::time_t deliveryTime = 0;  // the file's modification time (set by the delivery agent)
+  std::int64_t size = 0;
+  std::string subject;        // decoded to UTF-8
+  std::string senderName;     // decoded to UTF-8
+  std::string senderAddress;  // the mailbox address of From
+  bool read = false;          // 'S' among the flags after ":2,"
+};
+
+// Decoded values of a message's header block.
+struct MailHeaders {
+  std::string subject;
+  std::string senderName;
+  std::string senderAddress;
+};
+
+// Parses the header block (the bytes before the first empty line) of a
+// message: RFC 2047 words decoded to UTF-8, From split into name and address
+// (a group is not a mailbox: both stay empty). Never fails; bad input gives
+// what could be read.
+MailHeaders ParseMailHeaders(std::string_view headerBlock);
+
+// Every bare LF made CR LF: the canonical form of a MIME text, as the phone's
+// store handed it out (files on Linux mostly hold bare LF).
+std::string CanonicalLineEnds(std::string_view text);
+
+// Initialises the mail header parser once, before threads start.
+void InitMailHeaderParser();
+
+class MailStore {
+ public:
+  MailStore(std::string name, std::string path);
+  MailStore(MailStore&&) noexcept;
+  MailStore& operator=(MailStore&&) noexcept;
+  ~MailStore();
+
+  const std::string& name() const { return name_; }
+  const std::string& path() const { return path_; }
+
+  // Whether the store has an inbox: new/ and cur/ are folders.
+  bool HasInbox() const;
+  // Number of message files in new/ and cur/ (not tmp/, not dot-files).
+  int InboxRowCount();
+  // Creates (or opens) .Spam with cur/ new/ tmp/ and maildirfolder.
+  bool OpenSpamFolder();
+  // Every row, newest first; equal times by name. Header columns are kept
+  // per file name, size and time, and a folder whose modification time has
+  // not changed is not read again. False when the inbox cannot be read.
+  bool ContentsTable(std::vector<MailRow>& rows);
+  // The message's bytes with every bare LF made CR LF; a message renamed
+  // meanwhile is found again by its entry id. On failure text is empty and
+  // error says "OpenProperty failed." (cannot open) or "BodySize failed."
+  // (empty file).
+  bool ReadMimeText(const MailRow& row, std::string& text, std::string& error) const;
+  // Moves the message into .Spam/<subfolder>/ by rename, name and flags
+  // kept; a message renamed meanwhile (new flags, new/ to cur/) is found
+  // again by its entry id. A failed rename leaves it where it was.
+  bool MoveToSpam(const MailRow& row);
+
+ private:
+  struct Cache;
+  // Where the message with this entry id is now, in new/ or cur/.
+  bool FindEntry(const std::string& entryId, std::string& subfolder, std::string& fileName) const;
+  std::string name_;
+  std::string path_;
+  std::unique_ptr<Cache> cache_;
+};
+
+// The entries of the mail folder, in name order, as (name, path). Creates
+// the folder when it is missing; false when it cannot be read.
+bool ListMailStores(const std::string& mailFolder,
+                    std::vector<std::pair<std::string, std::string>>& stores);
+
+}  // namespace varnox

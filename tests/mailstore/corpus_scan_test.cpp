@@ -1,0 +1,245 @@
+// The whole program on the public SpamAssassin corpus as one Maildir store:
+// rules made from corpus messages, `varnox scan --once`, and what must hold
+// afterwards, also when the scan is killed at random points.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "analysis/fingerprint.h"
+#include "html2txt/html_converter.h"
+#include "mailstore/extract.h"
+#include "mailstore/process.h"
+#include "platform/maildir.h"
+#include "storage/data_locations.h"
+#include "storage/sqlite_db.h"
+#include "support/corpus.h"
+#include "support/storage_helpers.h"
+#include "support/temp_root.h"
+
+namespace varnox {
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::Query;
+using testsupport::ReadAll;
+using testsupport::TempRoot;
+using testsupport::WriteFile;
+
+#ifdef VARNOX_SANITIZED
+constexpr std::size_t kCorpusSample = 500;
+#else
+constexpr std::size_t kCorpusSample = 100000;
+#endif
+
+struct Corpus {
+  std::vector<std::string> paths;  // original files
+  std::vector<std::string> names;  // file names in the store
+};
+
+// Rows in the log so far; 0 while it has no table yet.
+std::size_t LoggedRows(const std::string& log) {
+  Database db;
+  std::string error;
+  Statement st;
+  if (!fs::exists(log) || db.Open(log, error) != 0 ||
+      db.Prepare("SELECT COUNT(*) FROM Msg;", st) != 0 || st.Step() != SQLITE_ROW)
+    return 0;
+  return static_cast<std::size_t>(st.ColumnInt(0));
+}
+
+int RunVarnox(const std::string& args) {
+  const std::string cmd = std::string(VARNOX_BINARY) + " " + args + " >/dev/null 2>&1 </dev/null";
+  const int st = std::system(cmd.c_str());
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+class CorpusScan : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto all = testsupport::CorpusFiles();
+    if (all.empty()) GTEST_SKIP() << "corpus missing at " << testsupport::CorpusDir();
+    // An even sample over every folder keeps ham and spam in it.
+    const std::size_t step =
+        std::max<std::size_t>(1, all.size() / std::min(kCorpusSample, all.size()));
+    for (std::size_t i = 0; i < all.size(); i += step) corpus.paths.push_back(all[i]);
+    inbox = root / "Mail/Corpus";
+    for (const char* sub : {"new", "cur", "tmp"}) fs::create_directories(inbox + "/" + sub);
+    for (std::size_t i = 0; i < corpus.paths.size(); ++i) {
+      const std::string name = std::to_string(1600000000 + i) + ".M" + std::to_string(i) +
+                               ".corpus" + (i % 3 ? ":2,S" : "");
+      const std::string dest = inbox + (i % 3 ? "/cur/" : "/new/") + name;
+      fs::copy_file(corpus.paths[i], dest);
+      corpus.names.push_back(name);
+    }
+  }
+
+  // Message rules from the text of 20 spam messages, sender rules from the
+  // addresses of 20 others; returns the indexes of those 40 messages.
+  std::set<std::size_t> AddRules() {
+    InitMailHeaderParser();
+    CreateHtmlConverter();
+    std::set<std::size_t> chosen;
+    int messageRules = 0, senderRules = 0;
+    for (std::size_t i = 0; i < corpus.paths.size() && senderRules < 20; ++i) {
+      if (corpus.paths[i].find("/spam-") == std::string::npos) continue;
+      MessageRecord m;
+      m.mimeText = CanonicalLineEnds(ReadAll(corpus.paths[i]));
+      m.mimeText.resize(std::strlen(m.mimeText.c_str()));
+      ReadHeaderFromText(m.mimeText, m);
+      m.lowered = m.mimeText;
+      LowerAscii(m.lowered);
+      ExtractMessageText(m.lowered, m.mimeText, m.subject, m.tokens, m.text,
+                         [](std::chrono::milliseconds) {});
+      std::string args;
+      if (messageRules < 20) {
+        if (m.text.size() < 40) continue;
+        args = "rules add --sender '' --message '" + Quote(m.subject + " " + m.text) + "'";
+        ++messageRules;
+      } else {
+        if (m.senderEmail.find('@') == std::string::npos) continue;
+        args = "rules add --by-sender --sender '" + Quote(m.senderEmail) + "' --message ''";
+        ++senderRules;
+      }
+      EXPECT_EQ(RunVarnox(args + " --root '" + root.path() + "'"), 0) << args;
+      chosen.insert(i);
+    }
+    EXPECT_EQ(chosen.size(), 40u);
+    return chosen;
+  }
+
+  static std::string Quote(const std::string& s) {  // for a shell's single quotes
+    std::string out;
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out;
+  }
+
+  std::string Scan() { return "scan --once --root '" + root.path() + "'"; }
+
+  // Where each message is now: "inbox", "spam", "" (nowhere) or "both".
+  std::string Where(std::size_t i) {
+    int found = 0;
+    std::string where;
+    for (const std::string& folder : {inbox, inbox + "/.Spam"}) {
+      for (const char* sub : {"/new/", "/cur/"}) {
+        if (fs::exists(folder + sub + corpus.names[i])) {
+          ++found;
+          where = folder == inbox ? "inbox" : "spam";
+          EXPECT_EQ(ReadAll(folder + sub + corpus.names[i]), ReadAll(corpus.paths[i]))
+              << corpus.names[i] << " changed";
+        }
+      }
+    }
+    return found > 1 ? "both" : where;
+  }
+
+  // Checks what must hold after any run: every message once, unchanged, one
+  // row per fingerprint. After a complete run also: exactly the messages whose
+  // row says spam are in .Spam (a killed run may stop between the two).
+  // Returns the rows in the log.
+  std::size_t CheckNothingLost(bool complete = true) {
+    const std::string log = root / "Varnox/dba/Corpus.db";
+    std::map<std::string, int> status;  // Hash -> Status
+    for (const std::string& row : Query(log, "SELECT Hash, Status FROM Msg;")) {
+      const auto bar = row.find('|');
+      EXPECT_TRUE(status.emplace(row.substr(0, bar), std::stoi(row.substr(bar + 1))).second)
+          << "two rows for one fingerprint";
+    }
+    for (std::size_t i = 0; i < corpus.paths.size(); ++i) {
+      const std::string where = Where(i);
+      EXPECT_TRUE(where == "inbox" || where == "spam") << corpus.names[i] << ": " << where;
+      std::string text = CanonicalLineEnds(ReadAll(corpus.paths[i]));
+      text.resize(std::strlen(text.c_str()));
+      const auto it = status.find(Fingerprint(text));
+      if (!complete) continue;
+      if (it != status.end()) {
+        EXPECT_EQ(where == "spam", it->second == 1) << corpus.names[i];
+      } else {
+        EXPECT_EQ(where, "inbox") << corpus.names[i] << " moved without a log row";
+      }
+    }
+    return status.size();
+  }
+
+  std::set<std::string> DistinctFingerprints() {
+    std::set<std::string> all;
+    for (const auto& p : corpus.paths) {
+      std::string text = CanonicalLineEnds(ReadAll(p));
+      text.resize(std::strlen(text.c_str()));
+      all.insert(Fingerprint(text));
+    }
+    return all;
+  }
+
+  TempRoot root;
+  std::string inbox;
+  Corpus corpus;
+};
+
+TEST_F(CorpusScan, EveryMessageIsLoggedOnceAndSpamIsFiled) {
+  const std::set<std::size_t> chosen = AddRules();
+  ASSERT_EQ(RunVarnox(Scan()), 0);
+  for (std::size_t i : chosen) EXPECT_EQ(Where(i), "spam") << corpus.paths[i];
+  EXPECT_EQ(CheckNothingLost(), DistinctFingerprints().size());
+
+  // A second run finds everything logged and filed already.
+  const std::string log = root / "Varnox/dba/Corpus.db";
+  const auto before = Query(log, "SELECT Id, Status FROM Msg ORDER BY Id;");
+  FILE* p = popen((std::string(VARNOX_BINARY) + " " + Scan() + " 2>/dev/null").c_str(), "r");
+  char line[256] = {};
+  ASSERT_NE(fgets(line, sizeof line, p), nullptr);
+  pclose(p);
+  EXPECT_NE(std::string(line).find(" 0 logged, 0 moved"), std::string::npos) << line;
+  EXPECT_EQ(Query(log, "SELECT Id, Status FROM Msg ORDER BY Id;"), before);
+}
+
+TEST_F(CorpusScan, AKilledScanLosesNothingAndTheNextRunCompletes) {
+  AddRules();
+  const std::string log = root / "Varnox/dba/Corpus.db";
+  const std::size_t total = DistinctFingerprints().size();
+  std::mt19937 rng(20261206);
+  for (int round = 0; round < 10; ++round) {
+    const std::size_t logged = LoggedRows(log);
+    ASSERT_LT(logged, total) << "no work left for round " << round;
+    // Kill after a random number of further rows, well before the end.
+    const std::size_t left = total - logged;
+    const std::size_t target = logged + 1 + rng() % std::max<std::size_t>(1, left / 4);
+    const pid_t child = fork();
+    if (child == 0) {
+      const int null = open("/dev/null", O_RDWR);
+      dup2(null, 1);
+      dup2(null, 2);
+      execl(VARNOX_BINARY, VARNOX_BINARY, "scan", "--once", "--root", root.path().c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    bool ended = false;
+    for (;;) {
+      int st = 0;
+      if (waitpid(child, &st, WNOHANG) == child) {
+        ended = true;
+        break;
+      }
+      if (LoggedRows(log) >= target) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_FALSE(ended) << "the scan finished before the kill in round " << round;
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    CheckNothingLost(false);
+  }
+  ASSERT_EQ(RunVarnox(Scan()), 0);
+  EXPECT_EQ(CheckNothingLost(), total);
+}
+
+}  // namespace
+}  // namespace varnox

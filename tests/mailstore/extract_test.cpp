@@ -1,0 +1,283 @@
+// Finding a message's text part and turning it into text and tokens: on
+// hand-made MIME texts, and on every message of the public corpus.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "analysis/tokenizer.h"
+#include "mailstore/decode.h"
+#include "mailstore/extract.h"
+#include "support/corpus.h"
+
+namespace varnox {
+namespace {
+
+// Bare LF made CR LF, as the store hands messages out.
+std::string Crlf(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+    out += text[i];
+  }
+  return out;
+}
+
+std::optional<std::string> Find(std::string_view mime, std::string_view header) {
+  std::string part = "untouched";
+  if (!FindMimePart(Crlf(mime), header, part)) return std::nullopt;
+  return part;
+}
+
+struct Extracted {
+  std::string text;
+  std::string tokens;
+};
+
+Extracted Extract(std::string_view mime, const std::string& subject = "") {
+  const std::string original = Crlf(mime);
+  std::string lowered = original;
+  LowerAscii(lowered);
+  Extracted e;
+  ExtractMessageText(lowered, original, subject, e.tokens, e.text, nullptr);
+  return e;
+}
+
+constexpr std::string_view kPlain = "content-type: text/plain";
+
+// A one-part message: header lines, an empty line, the body.
+std::string Message(std::string_view headers, std::string_view body) {
+  return "From: a@b.example\nSubject: s\n" + std::string(headers) + "\n\n" + std::string(body);
+}
+
+TEST(FindMimePart, HeaderLineRules) {
+  // The first line never counts; the same header on the second line does.
+  EXPECT_FALSE(Find("Content-Type: text/plain\n\nhello", kPlain));
+  EXPECT_EQ(Find("X: y\nContent-Type: text/plain\n\nhello", kPlain), "hello");
+  // Literal search: no blank after the colon, or no empty line, is no part.
+  EXPECT_FALSE(Find("X: y\nContent-Type:text/plain\n\nhello", kPlain));
+  EXPECT_FALSE(Find("X: y\nContent-Type: text/plain\nhello", kPlain));
+  EXPECT_FALSE(Find("Content-Type: text/plain", kPlain));
+  EXPECT_FALSE(Find("X: y\nContent-Type: text/plain\n\nhello", "content-type: text/html"));
+}
+
+TEST(FindMimePart, WhereThePartBeginsAndEnds) {
+  const std::string head = "X: y\nContent-Type: text/plain\n\n";
+  // Leading line ends dropped, the part lowered, running to the end.
+  EXPECT_EQ(Find(head + "\n\nHello World", kPlain), "hello world");
+  // Ends where CR LF "--" starts: nothing of the text is lost.
+  EXPECT_EQ(Find(head + "Hello World\n--b--\n", kPlain), "hello world");
+  // Eleven characters, an empty line, the boundary: the CR LF CR LF's second
+  // half starts the sequence, so the text and one CR LF remain.
+  EXPECT_EQ(Find(head + "Hello World\n\n--b--\n", kPlain), "hello world\r\n");
+  // A signature separator ends the part, as a boundary would.
+  EXPECT_EQ(Find(head + "Buy now\n-- \nJoe\n", kPlain), "buy now");
+  // An empty part whose boundary follows an empty line loses that line end
+  // to the dropping of leading line ends and so runs on.
+  EXPECT_EQ(Find(head + "\n--b\nrest", kPlain), "--b\r\nrest");
+}
+
+TEST(FindMimePart, HtmlDocumentRunsToTheEnd) {
+  const std::string head = "X: y\nContent-Type: text/html\n\n";
+  EXPECT_EQ(Find(head + "<HTML><B>Hi</B>\n--b--\n", "content-type: text/html"),
+            "<html><b>hi</b>\r\n--b--\r\n");
+  EXPECT_EQ(Find(head + "<!DOCTYPE html>\n--b\n", "content-type: text/html"),
+            "<!doctype html>\r\n--b\r\n");
+  EXPECT_EQ(Find(head + "<p>Hi</p>\n--b\n", "content-type: text/html"), "<p>hi</p>");
+}
+
+TEST(ExtractMessageText, ChoosesThePart) {
+  const std::string both =
+      "From: a@b.example\nContent-Type: multipart/alternative; boundary=b\n\n--b\n"
+      "Content-Type: text/plain\n\nPlain Words\n--b\nContent-Type: text/html\n\n"
+      "<html><b>Html</b> markup</html>\n--b--\n";
+  Extracted e = Extract(both, "Subject Line");
+  EXPECT_EQ(e.text, "plain words");
+  EXPECT_EQ(e.tokens, "line plain subject word ");
+
+  const std::size_t plainAt = both.find("Content-Type: text/plain");
+  e = Extract(both.substr(0, plainAt) + both.substr(both.find("--b\nContent-Type: text/html")));
+  EXPECT_NE(e.text.find("html markup"), std::string::npos) << e.text;
+  EXPECT_EQ(e.text.find('<'), std::string::npos) << e.text;
+
+  // No part: empty text, tokens of the subject alone.
+  e = Extract("no line end at all", "Cash NOW");
+  EXPECT_EQ(e.text, "");
+  EXPECT_EQ(e.tokens, "cash now ");
+}
+
+TEST(ExtractMessageText, TransferEncodings) {
+  // Without encoding or charset the text is the part as written, lowered.
+  const std::string plain = Message("Content-Type: text/plain; charset=us-ascii", "A=ZZ Caf\xE9");
+  EXPECT_EQ(Extract(plain).text, *Find(plain, kPlain));
+  const std::string b64 = "Content-Type: text/plain\nContent-Transfer-Encoding: base64";
+  EXPECT_EQ(Extract(Message(b64, "SGVs\nbG8gV29y bGQh\n")).text, "hello world!");
+  // Encoding line before the content type, in the same header block.
+  EXPECT_EQ(
+      Extract(Message("Content-Transfer-Encoding: BASE64\nContent-Type: text/plain", "SGk=\n"))
+          .text,
+      "hi");
+  // The block starts at the boundary line: the outer header is not the part's.
+  EXPECT_EQ(Extract("From: a\nContent-Transfer-Encoding: base64\n\n--b\nContent-Type: text/plain\n"
+                    "\nSGk=\n--b--\n")
+                .text,
+            "sgk=");
+  const std::string qp =
+      "Content-Type: text/plain; charset=utf-8\nContent-Transfer-Encoding: "
+      "quoted-printable";
+  EXPECT_EQ(Extract(Message(qp, "Caf=C3=A9 tr=\nes =3D=c3=a9 =  \nbien=\n")).text,
+            "caf\xC3\xA9 tres =\xC3\xA9 bien");
+  // Broken encodings give the part as written.
+  EXPECT_EQ(Extract(Message(b64, "SGVsbG8*")).text, "sgvsbg8*");
+  EXPECT_EQ(Extract(Message(b64, "SGVsb")).text, "sgvsb");
+  EXPECT_EQ(Extract(Message(qp, "A=ZZ b")).text, "a=zz b");
+  // An HTML part is decoded before it is converted.
+  EXPECT_EQ(
+      Extract(Message("Content-Type: text/html\nContent-Transfer-Encoding: base64", "PGI+SGk8L2I+"))
+          .text,
+      "hi");
+}
+
+TEST(ExtractMessageText, CharacterSets) {
+  const auto text = [](std::string_view type, std::string_view body) {
+    return Extract(Message(type, body)).text;
+  };
+  EXPECT_EQ(text("Content-Type: text/plain; charset=ISO-8859-1", "Caf\xE9"), "caf\xC3\xA9");
+  EXPECT_EQ(text("Content-Type: text/plain;\n\tcharset=\"windows-1252\"", "\x93Hi\x94 \x80"),
+            "\xE2\x80\x9Chi\xE2\x80\x9D \xE2\x82\xAC");
+  // Cyrillic capitals stay capitals: lowering is ASCII only.
+  EXPECT_EQ(text("Content-Type: text/plain; charset=koi8-r", "\xF0\xD2\xC9\xD7\xC5\xD4 OK"),
+            "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 ok");
+  EXPECT_EQ(text("Content-Type: text/plain; name=\"a charset=koi8-r\"; charset=latin1", "\xE9"),
+            "\xC3\xA9");
+  EXPECT_EQ(text("Content-Type: text/plain; charset=x-unknown", "Caf\xE9"), "caf\xE9");
+  // A byte the charset leaves undefined costs one replacement character.
+  EXPECT_EQ(text("Content-Type: text/plain; charset=windows-1252", "a\x81Z"), "a\xEF\xBF\xBDz");
+  // Decoded first, converted second; and on to the HTML converter.
+  EXPECT_EQ(text("Content-Type: text/plain; charset=iso-8859-1\nContent-Transfer-Encoding: "
+                 "base64",
+                 "Q2Fm6Q=="),
+            "caf\xC3\xA9");
+  EXPECT_EQ(text("Content-Type: text/html; charset=iso-8859-1\nContent-Transfer-Encoding: "
+                 "quoted-printable",
+                 "<b>Caf=E9</b>"),
+            "caf\xC3\xA9");
+}
+
+TEST(Decode, Base64Padding) {
+  std::string out;
+  EXPECT_TRUE(DecodeBase64("YQ==Yg==", out));  // padded blocks one after another
+  EXPECT_EQ(out, "ab");
+  EXPECT_TRUE(DecodeBase64("YWI", out));  // padding missing at the end
+  EXPECT_EQ(out, "ab");
+  EXPECT_FALSE(DecodeBase64("YWJjZ", out));  // a lone sextet
+  EXPECT_FALSE(DecodeBase64("Y=Fh", out));
+  EXPECT_FALSE(ConvertToUtf8("x", "utf-8//translit", out));
+}
+
+TEST(ByteHelpers, NarrowLowBytesAndLowerAscii) {
+  EXPECT_EQ(NarrowLowBytes(u"Monday, May 06, 2024"), "Monday, May 06, 2024");
+  EXPECT_EQ(NarrowLowBytes(u"\u00E9\u0141x"), "\xE9\x41x");  // high bytes dropped
+  EXPECT_EQ(NarrowLowBytes(std::u16string_view(u"ab\0cd", 5)), "ab");
+  EXPECT_EQ(NarrowLowBytes(u"ab\u0100cd"), "ab");  // a zero low byte ends the text
+  std::string s = "AZaz@[\xC4\xE4 Q";
+  LowerAscii(s);
+  EXPECT_EQ(s, "azaz@[\xC4\xE4 q");
+}
+
+// Well-formed UTF-8 as RFC 3629 says: no overlong forms, no surrogates.
+bool IsUtf8(std::string_view s) {
+  for (std::size_t i = 0; i < s.size();) {
+    const auto b = static_cast<unsigned char>(s[i++]);
+    const int n = b < 0x80 ? 0 : b < 0xC2 ? -1 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : b < 0xF5 ? 3 : -1;
+    if (n < 0 || s.size() - i < static_cast<std::size_t>(n)) return false;
+    std::uint32_t cp = b & (0x7F >> n);
+    for (int k = 0; k < n; ++k, ++i) {
+      if ((s[i] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (s[i] & 0x3F);
+    }
+    if ((n == 2 && (cp < 0x800 || (cp >= 0xD800 && cp < 0xE000))) ||
+        (n == 3 && (cp < 0x10000 || cp > 0x10FFFF))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+TEST(ExtractCorpus, EveryMessage) {
+  const auto files = testsupport::CorpusFiles();
+  if (files.empty()) GTEST_SKIP() << "corpus missing at " << testsupport::CorpusDir();
+  const std::set<std::string> converted = {"iso-8859-1", "iso-8859-15",  "windows-1252",
+                                           "iso-8859-2", "windows-1251", "koi8-r",
+                                           "big5",       "gb2312",       "euc-kr"};
+  int asWritten = 0, valid = 0, base64 = 0, withWords = 0;
+  for (const std::string& path : files) {
+    std::string bytes;
+    ASSERT_TRUE(testsupport::ReadFile(path, bytes)) << path;
+    bytes.resize(std::strlen(bytes.c_str()));
+    const std::string original = Crlf(bytes);
+    std::string lowered = original;
+    LowerAscii(lowered);
+    const std::size_t at = lowered.find("\nsubject:");
+    const std::string subject =
+        at == std::string::npos ? "" : original.substr(at + 9, lowered.find('\r', at) - at - 9);
+    Extracted e;
+    ExtractMessageText(lowered, original, subject, e.tokens, e.text, nullptr);
+
+    TokenList all;
+    int count = 0;
+    SplitTokenString(e.tokens.c_str(), all, count);
+    ASSERT_EQ(e.tokens.find("  "), std::string::npos) << path;
+    ASSERT_TRUE(e.tokens.empty() || (e.tokens.front() != ' ' && e.tokens.back() == ' ')) << path;
+    for (int i = 1; i < count; ++i) ASSERT_LT(all[i - 1], all[i]) << path;
+
+    // What the part's own header says, read here the simple way.
+    const std::size_t firstEnd = lowered.find("\r\n");
+    std::size_t field = lowered.find(kPlain, firstEnd + 2);
+    const bool plain = field != std::string::npos;
+    if (!plain) field = lowered.find("content-type: text/html", firstEnd + 2);
+    if (firstEnd == std::string::npos || field == std::string::npos) continue;
+    const std::string block = lowered.substr(field, lowered.find("\r\n\r\n", field) - field);
+    std::string charset;
+    if (std::size_t cs = block.find("charset="); cs != std::string::npos) {
+      cs += 8 + (block[cs + 8] == '"');
+      charset = block.substr(cs, block.find_first_of("\"; \r\t", cs) - cs);
+    }
+    if (plain && (charset.empty() || charset == "us-ascii" || charset == "utf-8") &&
+        lowered.find("quoted-printable") == std::string::npos &&
+        lowered.find("base64") == std::string::npos) {
+      std::string part;
+      ASSERT_TRUE(FindMimePart(original, kPlain, part));
+      ASSERT_EQ(e.text, part.c_str()) << path;
+      ++asWritten;
+    }
+    if (converted.count(charset) != 0) {
+      EXPECT_TRUE(IsUtf8(e.text)) << path << " " << charset;
+      ++valid;
+    }
+    if (block.find("content-transfer-encoding: base64") != std::string::npos) {
+      ++base64;
+      // Decoded, the text differs from the part as written and has words.
+      std::string part;
+      ASSERT_TRUE(FindMimePart(original, plain ? kPlain : "content-type: text/html", part));
+      EXPECT_NE(e.text, part) << path;
+      for (const char* word : {" the ", " you ", " your ", " and ", " for "}) {
+        if (e.text.find(word) != std::string::npos) {
+          ++withWords;
+          break;
+        }
+      }
+    }
+  }
+  EXPECT_GT(asWritten, 2000);
+  EXPECT_GT(valid, 1500);
+  EXPECT_GT(base64, 80);
+  EXPECT_GT(withWords, base64 / 2);
+}
+
+}  // namespace
+}  // namespace varnox

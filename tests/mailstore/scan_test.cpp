@@ -1,0 +1,231 @@
+// The scan and the processing of messages on real Maildirs, real logs and
+// real rule databases in temporary roots.
+#include "mailstore/scan.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "html2txt/html_converter.h"
+#include "storage/init_storage.h"
+#include "support/storage_helpers.h"
+#include "support/temp_root.h"
+
+namespace varnox {
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::Query;
+using testsupport::ReadAll;
+using testsupport::TempRoot;
+using testsupport::WriteFile;
+
+std::string Message(const std::string& from, const std::string& subject, const std::string& body) {
+  return "From: " + from + "\nTo: me@example.org\nSubject: " + subject +
+         "\nContent-Type: text/plain; charset=us-ascii\n\n" + body + "\n";
+}
+
+class ScanTest : public ::testing::Test {
+ protected:
+  ScanTest() : storage(root.path(), clock, table) {
+    storage.InitStorage(1, nullptr);
+    InitMailHeaderParser();
+    CreateHtmlConverter();
+  }
+  // A Maildir store under Mail/ with the given files in cur/.
+  std::string Store(const std::string& name) {
+    const std::string path = root / ("Mail/" + name);
+    for (const char* sub : {"new", "cur", "tmp"}) fs::create_directories(path + "/" + sub);
+    return path;
+  }
+  void Deliver(const std::string& store, const std::string& file, const std::string& bytes,
+               std::time_t mtime = 1700000000) {
+    const std::string path = store + "/cur/" + file;
+    ASSERT_TRUE(WriteFile(path, bytes));
+    struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
+    utimensat(AT_FDCWD, path.c_str(), times, 0);
+  }
+  std::unique_ptr<StoreScan> Scan() {
+    return std::make_unique<StoreScan>(root / "Mail", storage.messages, storage.rules, table, gate);
+  }
+  std::vector<std::string> Rows(const std::string& store) {
+    return Query(storage.locations.DataFolder() + store + ".db",
+                 "SELECT Id, Subject, Status FROM Msg ORDER BY Id;");
+  }
+
+  TempRoot root;
+  FixedClock clock{1700000000};
+  RuleTable table;
+  Storage storage;
+  PauseGate gate{false};
+};
+
+TEST_F(ScanTest, FirstPassLogsEveryMessageAndMovesSpam) {
+  const std::string inbox = Store("Personal");
+  Deliver(inbox, "1.a.host:2,S", Message("Ann <ann@example.org>", "Lunch", "See you at noon"));
+  Deliver(inbox, "2.b.host:2,", Message("Promo <deals@spam.example>", "Deals", "Buy now"));
+  Deliver(
+      inbox, "3.c.host",
+      Message("Bob <bob@example.org>", "Cheap pills", "cheap pills online pharmacy order today"));
+  ASSERT_TRUE(storage.rules.AddRule("spam.example", "", "", 0, 1, 90.0f));
+  ASSERT_TRUE(storage.rules.AddRule("", "cheap pills online pharmacy order", "", 0, 0, 90.0f));
+  storage.rules.LoadRules();
+
+  auto scan = Scan();
+  ASSERT_TRUE(scan->LogonMailStore());
+  ASSERT_TRUE(scan->RunPass());
+  ASSERT_EQ(scan->GetStoreCount(), 1);
+  ASSERT_EQ(scan->Reports().size(), 1u);
+  EXPECT_EQ(scan->Reports()[0].examined, 3);
+  EXPECT_EQ(scan->Reports()[0].logged, 3);
+  EXPECT_EQ(scan->Reports()[0].moved, 2);
+  EXPECT_TRUE(fs::exists(inbox + "/cur/1.a.host:2,S"));
+  EXPECT_TRUE(fs::exists(inbox + "/.Spam/cur/2.b.host:2,"));
+  EXPECT_TRUE(fs::exists(inbox + "/.Spam/cur/3.c.host"));
+  EXPECT_TRUE(fs::exists(inbox + "/.Spam/maildirfolder"));
+  const auto rows = Rows("Personal");
+  ASSERT_EQ(rows.size(), 3u);
+  int spam = 0;
+  for (const auto& r : rows) spam += r.back() == '1';
+  EXPECT_EQ(spam, 2);
+
+  // The same text arriving again is known by its fingerprint: not logged twice.
+  Deliver(inbox, "4.d.host", Message("Promo <deals@spam.example>", "Deals", "Buy now"));
+  scan->RescanRequest = 1;
+  ASSERT_TRUE(scan->RunPass());
+  EXPECT_EQ(Rows("Personal").size(), 3u);
+  EXPECT_TRUE(fs::exists(inbox + "/.Spam/cur/4.d.host"));  // its row says spam
+}
+
+TEST_F(ScanTest, LoggedMessagesFollowTheirStatus) {
+  const std::string inbox = Store("Work");
+  Deliver(inbox, "1.x.host", Message("a@example.org", "Report", "quarterly numbers attached"));
+  auto scan = Scan();
+  scan->LogonMailStore();
+  ASSERT_TRUE(scan->RunPass());
+  ASSERT_EQ(Rows("Work"), std::vector<std::string>{"1|Report|0"});
+
+  // A rule added later turns the logged message into spam on a forced pass.
+  ASSERT_TRUE(storage.rules.AddRule("", "quarterly numbers attached", "", 0, 0, 90.0f));
+  storage.rules.LoadRules();
+  scan->RescanRequest = 1;
+  ASSERT_TRUE(scan->RunPass());
+  EXPECT_EQ(Rows("Work"), std::vector<std::string>{"1|Report|1"});
+  EXPECT_TRUE(fs::exists(inbox + "/.Spam/cur/1.x.host"));
+
+  // A message whose logged status is spam is moved even when no rule matches now.
+  fs::rename(inbox + "/.Spam/cur/1.x.host", inbox + "/cur/1.x.host");
+  {
+    std::lock_guard<std::mutex> guard(table.lock);
+    ClearRuleTable(table);
+  }
+  storage.rules.DeleteRule("", "quarterly numbers attached");
+  scan->RescanRequest = 1;
+  ASSERT_TRUE(scan->RunPass());
+  EXPECT_EQ(Rows("Work"), std::vector<std::string>{"1|Report|1"});
+  EXPECT_TRUE(fs::exists(inbox + "/.Spam/cur/1.x.host"));
+}
+
+TEST_F(ScanTest, StoresAreChosenByName) {
+  Store("sms");
+  Store("ActiveSync");
+  Store("Spam_0");  // its log would be mistaken for the SMS log
+  Store("B");
+  Store("b");  // same name but for case: only the first is watched
+  for (int i = 0; i < 70; ++i) Store("s" + std::to_string(100 + i));
+  auto scan = Scan();
+  ASSERT_TRUE(scan->LogonMailStore());
+  testing::internal::CaptureStderr();
+  scan->EnumerateStores();
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("Spam_0"), std::string::npos);
+  ASSERT_EQ(scan->GetStoreCount(), kMaxStores);
+  std::string name;
+  ASSERT_TRUE(scan->GetStoreName(0, name));
+  EXPECT_EQ(name, "B");
+  for (int i = 0; i < scan->GetStoreCount(); ++i) {
+    scan->GetStoreName(i, name);
+    EXPECT_NE(name, "sms");
+    EXPECT_NE(name, "ActiveSync");
+    EXPECT_NE(name, "b");
+  }
+  EXPECT_FALSE(scan->GetStoreName(kMaxStores, name));
+  EXPECT_FALSE(scan->GetStoreName(-1, name));
+}
+
+TEST_F(ScanTest, SpamStaysInTheInboxWhenNoSpamFolderCanBeMade) {
+  const std::string inbox = Store("Blocked");
+  ASSERT_TRUE(WriteFile(inbox + "/.Spam", "a file in the way"));
+  Deliver(inbox, "1.y.host", Message("x@spam.example", "Hi", "text"));
+  ASSERT_TRUE(storage.rules.AddRule("spam.example", "", "", 0, 1, 90.0f));
+  storage.rules.LoadRules();
+  auto scan = Scan();
+  scan->LogonMailStore();
+  ASSERT_TRUE(scan->RunPass());
+  EXPECT_EQ(Rows("Blocked"), std::vector<std::string>{"1|Hi|1"});
+  EXPECT_TRUE(fs::exists(inbox + "/cur/1.y.host"));
+}
+
+TEST_F(ScanTest, HostileMessagesDoNotStopTheScan) {
+  const std::string inbox = Store("Junk");
+  std::string garbage;
+  for (unsigned i = 0; i < 200000; ++i) garbage.push_back(static_cast<char>((i * 7919u) % 256));
+  Deliver(inbox, "1.g.host", garbage);
+  Deliver(inbox, "2.e.host", "");
+  Deliver(inbox, "3.n.host", std::string("Subject: nul\n\nbefore\0after", 26));
+  Deliver(inbox, "4.u.host", "From: undisclosed-recipients:;\nSubject: \xff\xfe bad\n\nx\n");
+  Deliver(inbox, "5.q.host", "Subject: =?utf-8?B?not base64!?=\n\nbody\n");
+  ASSERT_TRUE(storage.rules.AddRule("", "before", "", 0, 0, 50.0f));
+  storage.rules.LoadRules();
+  auto scan = Scan();
+  scan->LogonMailStore();
+  ASSERT_TRUE(scan->RunPass());
+  EXPECT_EQ(scan->Reports()[0].examined, 5);
+  // Every file is still somewhere, byte for byte.
+  std::size_t files = 0;
+  for (const auto& e : fs::recursive_directory_iterator(inbox))
+    files += e.is_regular_file() && e.path().filename() != "maildirfolder";
+  EXPECT_EQ(files, 5u);
+}
+
+TEST(PauseGateTest, PauseWaitsForASafePointAndStopEndsSleeps) {
+  PauseGate gate(true);
+  std::atomic<int> steps{0};
+  std::atomic<bool> inStep{false};
+  gate.WorkerStarted();
+  std::thread worker([&] {
+    while (gate.SafePoint()) {
+      inStep = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      ++steps;
+      inStep = false;
+      if (!gate.Sleep(std::chrono::milliseconds(1))) break;
+    }
+    gate.WorkerEnded();
+  });
+  while (steps < 3) std::this_thread::yield();
+  gate.Pause();
+  EXPECT_FALSE(inStep);  // paused means standing between steps
+  const int at = steps;
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(steps, at);
+  gate.Resume();
+  while (steps < at + 3) std::this_thread::yield();
+
+  // A long sleep ends at once on stop.
+  const auto start = std::chrono::steady_clock::now();
+  std::thread sleeper([&] { gate.Sleep(std::chrono::seconds(30)); });
+  gate.Stop();
+  sleeper.join();
+  worker.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+}  // namespace
+}  // namespace varnox

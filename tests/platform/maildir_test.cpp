@@ -1,0 +1,475 @@
+#include "platform/maildir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <bit>
+#include <filesystem>
+#include <random>
+
+#include "support/corpus.h"
+#include "support/temp_root.h"
+
+namespace varnox {
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::TempRoot;
+using testsupport::WriteFile;
+
+constexpr std::time_t kBase = 1760000000;
+
+// Lead bytes and continuation bytes in order (no check of overlong forms).
+bool ValidUtf8(std::string_view s) {
+  for (std::size_t i = 0; i < s.size();) {
+    const int n = std::countl_one(static_cast<unsigned char>(s[i]));
+    const std::size_t len = n == 0 ? 1 : static_cast<std::size_t>(n);
+    if (n == 1 || n > 4 || i + len > s.size()) return false;
+    for (std::size_t k = 1; k < len; ++k) {
+      if (std::countl_one(static_cast<unsigned char>(s[i + k])) != 1) return false;
+    }
+    i += len;
+  }
+  return true;
+}
+
+std::string Slurp(const std::string& path) {
+  std::string bytes;
+  testsupport::ReadFile(path, bytes);
+  return bytes;
+}
+
+void SetTime(const std::string& path, std::time_t t, long nsec = 0) {
+  const timespec times[2] = {{t, nsec}, {t, nsec}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+timespec MTime(const std::string& path) {
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  return st.st_mtim;
+}
+
+std::string Message(const std::string& subject, const std::string& from = "a@example.org") {
+  return "From: " + from + "\nSubject: " + subject + "\nTo: me@example.net\n\nBody\n";
+}
+
+// A Maildir inbox with new/ cur/ tmp/ in a temporary folder.
+struct Inbox {
+  TempRoot root;
+  std::string path = root / "Store";
+  MailStore store{"Store", path};
+  Inbox() {
+    for (const char* sub : {"", "/new", "/cur", "/tmp"}) fs::create_directories(path + sub);
+  }
+  std::string Put(const std::string& rel, const std::string& bytes, std::time_t t = kBase) {
+    const std::string p = path + "/" + rel;
+    EXPECT_TRUE(WriteFile(p, bytes));
+    SetTime(p, t);
+    return p;
+  }
+  std::vector<MailRow> Rows() {
+    std::vector<MailRow> rows;
+    EXPECT_TRUE(store.ContentsTable(rows));
+    return rows;
+  }
+  // Folder times in the past: the state of an inbox nobody touched lately.
+  void Settle() {
+    SetTime(path + "/new", kBase);
+    SetTime(path + "/cur", kBase);
+  }
+};
+
+TEST(MailHeaders, EncodedWordsInAnyCharsetBecomeUtf8) {
+  const auto subject = [](const std::string& raw) {
+    return ParseMailHeaders("Subject: " + raw + "\n").subject;
+  };
+  EXPECT_EQ(subject("=?UTF-8?B?w7xiZXIgYWxsZXM=?="), "über alles");
+  EXPECT_EQ(subject("=?utf-8?q?caf=C3=A9_cr=C3=A8me?="), "café crème");
+  EXPECT_EQ(subject("=?ISO-8859-1?Q?Gr=FC=DFe?= aus K=?iso-8859-1?b?9mxu?="), "Grüße aus Köln");
+  EXPECT_EQ(subject("=?UTF-8?Q?one?=\n =?UTF-8?Q?_two?=\n\tthree"), "one two three");
+  EXPECT_EQ(subject("  plain text  "), "plain text");
+  // A charset nobody knows: the bytes are still turned into valid UTF-8.
+  EXPECT_EQ(subject("=?x-unknown?Q?caf=C3=A9?="), "café");
+  const std::string unknown = subject("=?x-unknown?Q?caf=E9?=");
+  EXPECT_TRUE(ValidUtf8(unknown));
+  EXPECT_EQ(unknown.substr(0, 3), "caf");
+}
+
+TEST(MailHeaders, FromGivesTheMailboxOrNothing) {
+  const auto from = [](const std::string& raw) {
+    const MailHeaders h = ParseMailHeaders("Subject: s\r\nfrom: " + raw + "\r\n\r\n");
+    return h.senderName + "|" + h.senderAddress;
+  };
+  EXPECT_EQ(from("\"Doe, John\" <john@example.org>"), "Doe, John|john@example.org");
+  EXPECT_EQ(from("=?UTF-8?Q?J=C3=BCrgen_M=C3=BCller?= <j@example.de>"),
+            "Jürgen Müller|j@example.de");
+  EXPECT_EQ(from("bare@example.org"), "|bare@example.org");
+  EXPECT_EQ(from("<angle@example.org>"), "|angle@example.org");
+  EXPECT_EQ(from("first@example.org, second@example.org"), "|first@example.org");
+  EXPECT_EQ(from("undisclosed-recipients:;"), "|");
+  EXPECT_EQ(from("Team: a@example.org, b@example.org;"), "|");
+  EXPECT_EQ(from("Just A Name"), "Just A Name|");
+}
+
+TEST(MailHeaders, OnlyTheHeaderBlockCounts) {
+  const MailHeaders h = ParseMailHeaders(
+      "Received: x\nsubject : first\nSubject: second\nFrom: a@example.org\n\nSubject: body\n");
+  EXPECT_EQ(h.subject, "first");
+  EXPECT_EQ(h.senderAddress, "a@example.org");
+  EXPECT_EQ(ParseMailHeaders("\nSubject: body\n").subject, "");
+  EXPECT_EQ(ParseMailHeaders("").subject, "");
+}
+
+TEST(MailHeaders, BadBytesGiveValidUtf8) {
+  const MailHeaders h =
+      ParseMailHeaders(std::string("Subject: caf\xe9 \xff\xfe\x80 =?UTF-8?B?////?= a") + '\0' +
+                       "b\nFrom: J\xfcrgen <j@x.de>\n");
+  EXPECT_TRUE(ValidUtf8(h.subject)) << h.subject;
+  EXPECT_EQ(h.subject.find('\0'), std::string::npos);
+  EXPECT_EQ(h.subject.substr(0, 3), "caf");
+  EXPECT_EQ(h.senderAddress, "j@x.de");
+  EXPECT_TRUE(ValidUtf8(h.senderName));
+  // Line breaks encoded into a word do not reach a column.
+  EXPECT_EQ(ParseMailHeaders("Subject: =?UTF-8?Q?a=0D=0Ab?=\n").subject, "a  b");
+
+  std::mt19937 rng(7);
+  const std::string alphabet = "Subject:From=?UTF-8?Q?B?<>@\"\\;,\r\n \t\x80\xc3\xff";
+  for (int i = 0; i < 2000; ++i) {
+    std::string block = i % 2 ? "Subject: " : "From: ";
+    const std::size_t n = rng() % 400;
+    for (std::size_t k = 0; k < n; ++k) {
+      block += rng() % 3 ? alphabet[rng() % alphabet.size()] : static_cast<char>(rng());
+    }
+    const MailHeaders r = ParseMailHeaders(block);
+    ASSERT_TRUE(ValidUtf8(r.subject) && ValidUtf8(r.senderName) && ValidUtf8(r.senderAddress)) << i;
+  }
+}
+
+TEST(MailHeaders, MegabytesOfHeaders) {
+  std::string block = "From: Big <big@example.org>\nSubject: =?UTF-8?Q?gro=C3=9F?=";
+  for (int i = 0; i < 100000; ++i) block += "\n x";  // one folded Subject of 300 KB
+  for (int i = 0; i < 100000; ++i) block += "\nX-Filler-" + std::to_string(i) + ": 0123456789";
+  const MailHeaders h = ParseMailHeaders(block + "\n\nbody");
+  EXPECT_EQ(h.subject.substr(0, 7), "groß x");
+  EXPECT_EQ(h.subject.size(), 5 + 2 * 100000u);
+  EXPECT_EQ(h.senderAddress, "big@example.org");
+}
+
+TEST(CanonicalLineEnds, EveryBareLineFeedGetsItsCarriageReturn) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""},
+      {"a\nb", "a\r\nb"},
+      {"\n", "\r\n"},
+      {"\n\n", "\r\n\r\n"},
+      {"a\r\nb\r\n", "a\r\nb\r\n"},
+      {"a\rb\r", "a\rb\r"},
+      {"\r\r\n\n\r", "\r\r\n\r\n\r"},
+      {"x\n\r\ny\n", "x\r\n\r\ny\r\n"},
+      {std::string("a\0\nb", 4), std::string("a\0\r\nb", 5)},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(CanonicalLineEnds(in), out) << in;
+}
+
+TEST(ContentsTable, RowsIdsFlagsAndOrder) {
+  Inbox box;
+  const std::string first = Message("=?UTF-8?Q?Gr=C3=BC=C3=9Fe?=", "\"Ann\" <ann@example.org>");
+  box.Put("new/1001.M1.host", first, kBase + 30);
+  box.Put("cur/1002.M2.host,S=99:2,RS", Message("seen"), kBase + 20);
+  box.Put("cur/1003.M3.host:2,FT", Message("flagged"), kBase + 20);
+  box.Put("cur/1004.M4.host:2,a", Message("keyword"), kBase + 40);
+  box.Put("cur/1005.M5.host", Message("no info"), kBase + 10);
+  box.Put("tmp/1006.M6.host", Message("being delivered"), kBase + 50);
+  box.Put("cur/.hidden", Message("dot"), kBase + 50);
+  fs::create_directories(box.path + "/cur/folder");
+  fs::create_directories(box.path + "/.Spam/cur");
+  box.Put(".Spam/cur/1007.M7.host:2,S", Message("spam"), kBase + 50);
+
+  EXPECT_TRUE(box.store.HasInbox());
+  EXPECT_EQ(box.store.InboxRowCount(), 5);
+  const std::vector<MailRow> rows = box.Rows();
+  ASSERT_EQ(rows.size(), 5u);
+  std::string order;
+  for (const MailRow& r : rows) order += r.subject + ",";
+  EXPECT_EQ(order, "keyword,Grüße,seen,flagged,no info,");  // equal times by name
+  EXPECT_EQ(rows[1].entryId, "1001.M1.host");
+  EXPECT_EQ(rows[1].subfolder, "new");
+  EXPECT_EQ(rows[1].senderName, "Ann");
+  EXPECT_EQ(rows[1].senderAddress, "ann@example.org");
+  EXPECT_EQ(rows[1].deliveryTime, kBase + 30);
+  EXPECT_EQ(rows[1].size, static_cast<std::int64_t>(first.size()));
+  EXPECT_EQ(rows[2].entryId, "1002.M2.host,S=99");
+  EXPECT_EQ(rows[2].fileName, "1002.M2.host,S=99:2,RS");
+  EXPECT_EQ(rows[2].subfolder, "cur");
+  std::string read;
+  for (const MailRow& r : rows) read += r.read ? 'S' : '-';
+  EXPECT_EQ(read, "--S--");
+}
+
+TEST(ContentsTable, StoreWithoutInbox) {
+  TempRoot root;
+  fs::create_directories(root / "S/cur");
+  MailStore store("S", root / "S");
+  EXPECT_FALSE(store.HasInbox());
+  std::vector<MailRow> rows(3);
+  EXPECT_FALSE(store.ContentsTable(rows));
+  EXPECT_TRUE(rows.empty());
+  EXPECT_EQ(MailStore("T", root / "missing").InboxRowCount(), 0);
+}
+
+TEST(ContentsTable, ListingFollowsEveryChange) {
+  Inbox box;
+  box.Put("new/1.M1.h", Message("one"), kBase + 1);
+  box.Put("new/2.M2.h", Message("two"), kBase + 2);
+  box.Settle();
+  ASSERT_EQ(box.Rows().size(), 2u);
+  ASSERT_EQ(box.store.InboxRowCount(), 2);
+
+  box.Put("new/3.M3.h", Message("three"), kBase + 3);
+  EXPECT_EQ(box.store.InboxRowCount(), 3);
+  EXPECT_EQ(box.Rows()[0].subject, "three");
+
+  fs::rename(box.path + "/new/1.M1.h", box.path + "/cur/1.M1.h:2,S");
+  auto rows = box.Rows();
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[2].fileName, "1.M1.h:2,S");
+  EXPECT_TRUE(rows[2].read);
+  EXPECT_EQ(rows[2].subject, "one");
+
+  fs::remove(box.path + "/new/2.M2.h");
+  EXPECT_EQ(box.store.InboxRowCount(), 2);
+  EXPECT_EQ(box.Rows().size(), 2u);
+
+  // Same name, new bytes and size, same time: the columns are read again.
+  box.Put("tmp/3.M3.h", Message("three, rewritten"), kBase + 3);
+  fs::rename(box.path + "/tmp/3.M3.h", box.path + "/new/3.M3.h");
+  EXPECT_EQ(box.Rows()[0].subject, "three, rewritten");
+}
+
+TEST(ContentsTable, FolderTimesDecideWhenToReadAgain) {
+  Inbox box;
+  box.Put("new/1.M1.h", Message("one"));
+  box.Settle();
+  ASSERT_EQ(box.store.InboxRowCount(), 1);
+  ASSERT_EQ(box.Rows().size(), 1u);
+  // A file slipped in without the folder's time moving is not seen...
+  box.Put("new/2.M2.h", Message("two"));
+  box.Settle();
+  EXPECT_EQ(box.store.InboxRowCount(), 1);
+  EXPECT_EQ(box.Rows().size(), 1u);
+  // ...until the time moves, by a single nanosecond.
+  SetTime(box.path + "/new", kBase, 1);
+  EXPECT_EQ(box.store.InboxRowCount(), 2);
+  EXPECT_EQ(box.Rows().size(), 2u);
+
+  // A folder changed just now may change again within the same timestamp
+  // tick, leaving its time as it was: such a listing is not kept.
+  box.Put("new/3.M3.h", Message("three"));
+  ASSERT_EQ(box.store.InboxRowCount(), 3);
+  ASSERT_EQ(box.Rows().size(), 3u);
+  const timespec t = MTime(box.path + "/new");
+  box.Put("new/4.M4.h", Message("four"));
+  SetTime(box.path + "/new", t.tv_sec, t.tv_nsec);
+  EXPECT_EQ(box.store.InboxRowCount(), 4);
+  EXPECT_EQ(box.Rows().size(), 4u);
+}
+
+TEST(ContentsTable, GarbageFilesAreListed) {
+  Inbox box;
+  std::string garbage(70000, '\0');
+  std::mt19937 rng(3);
+  for (char& c : garbage) c = static_cast<char>(rng());
+  box.Put("new/1.M1.h", garbage, kBase + 1);
+  box.Put("new/2.M2.h", std::string("Subject: nul\0byte\nFrom: \0\n\nx", 28), kBase + 2);
+  box.Put("new/3.M3.h", "", kBase + 3);
+  box.Put("new/4.M4.h", "Subject: no body, no end of line", kBase + 4);
+  const auto rows = box.Rows();
+  ASSERT_EQ(rows.size(), 4u);
+  for (const MailRow& r : rows) EXPECT_TRUE(ValidUtf8(r.subject + r.senderName + r.senderAddress));
+  EXPECT_EQ(rows[0].subject, "no body, no end of line");
+  EXPECT_EQ(rows[2].subject, "nul byte");
+  EXPECT_EQ(rows[1].size, 0);
+}
+
+TEST(ContentsTable, HugeMessages) {
+  Inbox box;
+  std::string headers = "Subject: big\nFrom: Big <big@example.org>\n";
+  while (headers.size() < 3'000'000) headers += "X-Filler: 0123456789abcdef\n";
+  box.Put("new/1.M1.h", headers + "\nbody\n", kBase + 1);
+
+  // 100 MB: lines of every length, mostly bare LF, some CR LF, lone CRs.
+  std::string big = "Subject: hundred\r\nFrom: h@example.org\n\n";
+  std::mt19937 rng(5);
+  while (big.size() < 100'000'000) {
+    big.append(rng() % 120, static_cast<char>('a' + rng() % 26));
+    const unsigned kind = rng() % 10;
+    big += kind == 0 ? "\r\n" : kind == 1 ? "\r" : "\n";
+  }
+  box.Put("cur/2.M2.h:2,S", big, kBase + 2);
+
+  const auto rows = box.Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].subject, "hundred");
+  EXPECT_EQ(rows[0].size, static_cast<std::int64_t>(big.size()));
+  EXPECT_EQ(rows[1].subject, "big");
+  EXPECT_EQ(rows[1].senderAddress, "big@example.org");
+
+  std::string text, error;
+  ASSERT_TRUE(box.store.ReadMimeText(rows[0], text, error)) << error;
+  EXPECT_TRUE(error.empty());
+  EXPECT_TRUE(text == CanonicalLineEnds(big));  // not EXPECT_EQ: no 100 MB diff
+}
+
+TEST(ReadMimeText, CanonicalTextAndErrors) {
+  Inbox box;
+  box.Put("new/1.M1.h", "Subject: a\n\nline\r\nbare\nlone\rend\n");
+  box.Put("new/2.M2.h", "");
+  box.Put("new/3.M3.h", "\n\n\n");
+  box.Put("new/4.M4.h", std::string(100000, '\n'));
+  auto rows = box.Rows();
+  ASSERT_EQ(rows.size(), 4u);
+  std::string text = "old", error;
+  ASSERT_TRUE(box.store.ReadMimeText(rows[0], text, error));
+  EXPECT_EQ(text, "Subject: a\r\n\r\nline\r\nbare\r\nlone\rend\r\n");
+  EXPECT_FALSE(box.store.ReadMimeText(rows[1], text, error));
+  EXPECT_EQ(error, "BodySize failed.");
+  EXPECT_TRUE(text.empty());
+  ASSERT_TRUE(box.store.ReadMimeText(rows[2], text, error));
+  EXPECT_EQ(text, "\r\n\r\n\r\n");
+  ASSERT_TRUE(box.store.ReadMimeText(rows[3], text, error));  // more CRs than spare room
+  EXPECT_TRUE(text.size() == 200000 && text.find("\n\n") == std::string::npos &&
+              text.find("\r\r") == std::string::npos);
+
+  // Renamed by a mail client: found again by entry id.
+  fs::rename(box.path + "/new/1.M1.h", box.path + "/cur/1.M1.h:2,S");
+  ASSERT_TRUE(box.store.ReadMimeText(rows[0], text, error)) << error;
+  EXPECT_EQ(text.substr(0, 12), "Subject: a\r\n");
+
+  fs::remove(box.path + "/cur/1.M1.h:2,S");
+  EXPECT_FALSE(box.store.ReadMimeText(rows[0], text, error));
+  EXPECT_EQ(error, "OpenProperty failed.");
+  MailRow outside = rows[2];
+  outside.subfolder = "../..";
+  outside.entryId.clear();
+  EXPECT_FALSE(box.store.ReadMimeText(outside, text, error));
+  EXPECT_EQ(error, "OpenProperty failed.");
+}
+
+TEST(SpamFolder, CreatedThenMoveKeepsNameBytesAndTime) {
+  Inbox box;
+  const std::string bytes = Message("spam") + std::string(5000, 'x');
+  box.Put("new/1.M1.h", bytes, kBase + 1);
+  box.Put("cur/2.M2.h:2,S", Message("seen spam"), kBase + 2);
+  box.Put("cur/3.M3.h:2,", Message("ham"), kBase + 3);
+  SetTime(box.path + "/new/1.M1.h", kBase + 1, 123456789);
+  ASSERT_TRUE(box.store.OpenSpamFolder());
+  for (const char* sub : {"cur", "new", "tmp"})
+    EXPECT_TRUE(fs::is_directory(box.path + "/.Spam/" + sub));
+  EXPECT_TRUE(fs::is_regular_file(box.path + "/.Spam/maildirfolder"));
+  EXPECT_EQ(fs::file_size(box.path + "/.Spam/maildirfolder"), 0u);
+  EXPECT_TRUE(box.store.OpenSpamFolder());  // opens the existing one
+  auto rows = box.Rows();
+  ASSERT_EQ(rows.size(), 3u);
+
+  EXPECT_TRUE(box.store.MoveToSpam(rows[2]));
+  EXPECT_TRUE(box.store.MoveToSpam(rows[1]));
+  EXPECT_EQ(Slurp(box.path + "/.Spam/new/1.M1.h"), bytes);
+  const timespec t = MTime(box.path + "/.Spam/new/1.M1.h");
+  EXPECT_EQ(t.tv_sec, kBase + 1);
+  EXPECT_EQ(t.tv_nsec, 123456789);
+  EXPECT_TRUE(fs::exists(box.path + "/.Spam/cur/2.M2.h:2,S"));
+  EXPECT_EQ(box.store.InboxRowCount(), 1);
+  rows = box.Rows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].subject, "ham");
+}
+
+TEST(SpamFolder, MoveFollowsARenamedMessageAndNeverReplaces) {
+  Inbox box;
+  box.Put("new/1.M1.h", Message("one"), kBase + 1);
+  box.Put("new/2.M2.h", Message("two"), kBase + 2);
+  box.Put("new/3.M3.h", Message("three"), kBase + 3);
+  ASSERT_TRUE(box.store.OpenSpamFolder());
+  const auto rows = box.Rows();
+  ASSERT_EQ(rows.size(), 3u);
+
+  fs::rename(box.path + "/new/1.M1.h", box.path + "/cur/1.M1.h:2,RS");
+  EXPECT_TRUE(box.store.MoveToSpam(rows[2]));
+  EXPECT_EQ(Slurp(box.path + "/.Spam/cur/1.M1.h:2,RS"), Message("one"));
+
+  fs::remove(box.path + "/new/2.M2.h");
+  EXPECT_FALSE(box.store.MoveToSpam(rows[1]));
+
+  box.Put(".Spam/new/3.M3.h", "already here");
+  EXPECT_FALSE(box.store.MoveToSpam(rows[0]));
+  EXPECT_EQ(Slurp(box.path + "/.Spam/new/3.M3.h"), "already here");
+  EXPECT_EQ(Slurp(box.path + "/new/3.M3.h"), Message("three"));
+  EXPECT_EQ(box.store.InboxRowCount(), 1);
+}
+
+TEST(SpamFolder, BlockedSpamFolderLeavesTheMessage) {
+  Inbox box;
+  box.Put("new/1.M1.h", Message("one"));
+  box.Put(".Spam", "a file in the way");
+  EXPECT_FALSE(box.store.OpenSpamFolder());
+  const auto rows = box.Rows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_FALSE(box.store.MoveToSpam(rows[0]));
+  EXPECT_EQ(Slurp(box.path + "/new/1.M1.h"), Message("one"));
+  EXPECT_EQ(Slurp(box.path + "/.Spam"), "a file in the way");
+}
+
+// Permissions bind ordinary users only; the test suite also runs as one.
+TEST(Permissions, UnreadableMessageAndReadOnlyInbox) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  Inbox box;
+  box.Put("new/1.M1.h", Message("secret"), kBase + 1);
+  box.Put("new/2.M2.h", Message("open"), kBase + 2);
+  fs::permissions(box.path + "/new/1.M1.h", fs::perms::none);
+  EXPECT_EQ(box.store.InboxRowCount(), 2);
+  auto rows = box.Rows();
+  ASSERT_EQ(rows.size(), 2u);  // still a row, as counted
+  EXPECT_EQ(rows[1].subject, "");
+  std::string text, error;
+  EXPECT_FALSE(box.store.ReadMimeText(rows[1], text, error));
+  EXPECT_EQ(error, "OpenProperty failed.");
+  // Readable again: the columns are read now, though nothing else changed.
+  fs::permissions(box.path + "/new/1.M1.h", fs::perms::owner_read);
+  SetTime(box.path + "/new", kBase, 5);
+  EXPECT_EQ(box.Rows()[1].subject, "secret");
+
+  fs::permissions(box.path, fs::perms::owner_read | fs::perms::owner_exec);
+  EXPECT_FALSE(box.store.OpenSpamFolder());
+  EXPECT_FALSE(fs::exists(box.path + "/.Spam"));
+}
+
+TEST(MailStores, ListedByNameAndCreatedWhenMissing) {
+  TempRoot root;
+  std::vector<std::pair<std::string, std::string>> stores{{"stale", "x"}};
+  ASSERT_TRUE(ListMailStores(root / "deep/Mail", stores));
+  EXPECT_TRUE(stores.empty());
+  EXPECT_TRUE(fs::is_directory(root / "deep/Mail"));
+
+  const std::string mail = root / "deep/Mail";
+  fs::create_directories(mail + "/Work");
+  fs::create_directories(mail + "/.hidden");
+  fs::create_directories(root / "elsewhere/Maildir");
+  fs::create_symlink(root / "elsewhere/Maildir", mail + "/Personal");
+  fs::create_symlink(root / "nowhere", mail + "/Dangling");
+  ASSERT_TRUE(WriteFile(mail + "/afile", "x"));
+  fs::create_directories(mail + "/MMS");
+  ASSERT_TRUE(ListMailStores(mail, stores));
+  ASSERT_EQ(stores.size(), 3u);
+  EXPECT_EQ(stores[0], std::make_pair(std::string("MMS"), mail + "/MMS"));
+  EXPECT_EQ(stores[1].first, "Personal");
+  EXPECT_EQ(stores[2], std::make_pair(std::string("Work"), mail + "/Work"));
+
+  ASSERT_TRUE(WriteFile(root / "file", "x"));
+  EXPECT_FALSE(ListMailStores(root / "file", stores));
+}
+
+}  // namespace
+}  // namespace varnox
