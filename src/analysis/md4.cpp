@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "analysis/fingerprint.h"
@@ -20,8 +21,10 @@ inline std::uint32_t H(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
 }
 
 inline std::uint32_t LoadLe32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+  return v;
 }
 
 // Overwrites memory the compiler may not elide, so no digest state lingers.
@@ -74,7 +77,6 @@ void Md4::Block(const std::uint8_t* p) {
   state_[1] += b;
   state_[2] += c;
   state_[3] += d;
-  SecureZero(x, sizeof x);
 }
 
 void Md4::Update(const void* data, std::size_t size) {
