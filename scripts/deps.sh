@@ -3,13 +3,17 @@
 #   deps.sh build   what building and running the program needs
 #   deps.sh test    that, plus the test tools (clang for the sanitizer and
 #                   fuzzing build, npm for the test corpus)
+#   deps.sh bench   that, plus the peers and tools of the benchmark scripts
 set -euo pipefail
 
 build_pkgs=(g++ cmake ninja-build pkg-config libstemmer-dev libcli11-dev libsqlite3-dev libgmime-3.0-dev)
 test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev sqlite3 npm)
 
+bench_pkgs=(bogofilter time)
+
 want=("${build_pkgs[@]}")
 [ "${1:-build}" = test ] && want+=("${test_pkgs[@]}")
+[ "${1:-build}" = bench ] && want+=("${test_pkgs[@]}" "${bench_pkgs[@]}")
 
 missing=()
 for p in "${want[@]}"; do

@@ -61,6 +61,9 @@ int MessageProcessor::ProcessMessage(StoreRecord& store, const MailRow& row,
     ReadMessageHeader(row, m);
     std::string error;
     if (!store.store.ReadMimeText(row, m.mimeText, error)) {
+      // Gone since the listing (deleted, or moved by a mail client): nothing
+      // to examine, and no empty message to log in its name.
+      if (!store.store.StillThere(row)) return 1;
       Trace(error);
       TraceMessage(store.name, m);
     }

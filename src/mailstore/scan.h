@@ -45,6 +45,10 @@ class StoreScan {
   bool Start();
   // Stops the thread (at its next safe point) and waits for it.
   void Join();
+  // Pause returns once the scan stands at a safe point (between stores, between
+  // rows, or in a sleep): it then does no work on logs and rules until resumed.
+  void PauseScan() { gate_.Pause(); }
+  void ResumeScan() { gate_.Resume(); }
 
   // The thread procedure: passes until the gate stops it; returns 0.
   int MailStoreThread();

@@ -506,6 +506,15 @@ bool MailStore::ReadMimeText(const MailRow& row, std::string& text, std::string&
   return true;
 }
 
+bool MailStore::StillThere(const MailRow& row) const {
+  struct stat st {};
+  if (IsSubfolder(row.subfolder) && IsPlainName(row.fileName) &&
+      ::stat((path_ + "/" + row.subfolder + "/" + row.fileName).c_str(), &st) == 0)
+    return true;
+  std::string subfolder, fileName;
+  return FindEntry(row.entryId, subfolder, fileName);
+}
+
 bool MailStore::FindEntry(const std::string& entryId, std::string& subfolder,
                           std::string& fileName) const {
   if (entryId.empty()) return false;

@@ -71,6 +71,8 @@ class MailStore {
   // error says "OpenProperty failed." (cannot open) or "BodySize failed."
   // (empty file).
   bool ReadMimeText(const MailRow& row, std::string& text, std::string& error) const;
+  // Whether the message is still in the inbox (under its name, or renamed).
+  bool StillThere(const MailRow& row) const;
   // Moves the message into .Spam/<subfolder>/ by rename, name and flags
   // kept; a message renamed meanwhile (new flags, new/ to cur/) is found
   // again by its entry id. A failed rename leaves it where it was.

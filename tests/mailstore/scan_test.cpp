@@ -229,3 +229,33 @@ TEST(PauseGateTest, PauseWaitsForASafePointAndStopEndsSleeps) {
 
 }  // namespace
 }  // namespace varnox
+
+namespace varnox {
+namespace {
+
+TEST_F(ScanTest, MessagesRenamedOrGoneDuringTheWalkAreHandledOrSkipped) {
+  const std::string inbox = Store("Moving");
+  Deliver(inbox, "1.r.host", Message("r@example.org", "Renamed", "renamed by a client"));
+  Deliver(inbox, "2.g.host", Message("g@example.org", "Gone", "deleted by a client"));
+  Deliver(inbox, "3.s.host", Message("s@spam.example", "Spam", "moved later"));
+  ASSERT_TRUE(storage.rules.AddRule("spam.example", "", "", 0, 1, 90.0f));
+  storage.rules.LoadRules();
+  StoreRecord record("Moving", inbox);
+  record.hasSpamFolder = record.store.OpenSpamFolder();
+  storage.messages.MAPICreateLog("Moving");
+  std::vector<MailRow> rows;
+  ASSERT_TRUE(record.store.ContentsTable(rows));
+  ASSERT_EQ(rows.size(), 3u);
+  // A mail client acts between the listing and the processing.
+  fs::rename(inbox + "/cur/1.r.host", inbox + "/cur/1.r.host:2,S");
+  fs::remove(inbox + "/cur/2.g.host");
+  fs::rename(inbox + "/cur/3.s.host", inbox + "/new/3.s.host");
+  MessageProcessor processor(storage.messages, table, nullptr);
+  for (const MailRow& row : rows) EXPECT_EQ(processor.ProcessMessage(record, row), 1);
+  EXPECT_EQ(Rows("Moving"), (std::vector<std::string>{"1|Renamed|0", "2|Spam|1"}));
+  EXPECT_TRUE(fs::exists(inbox + "/cur/1.r.host:2,S"));
+  EXPECT_TRUE(fs::exists(inbox + "/.Spam/new/3.s.host"));
+}
+
+}  // namespace
+}  // namespace varnox

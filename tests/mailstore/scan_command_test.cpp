@@ -1,0 +1,86 @@
+// `varnox scan` in the foreground and `varnox check` as a user runs them.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "support/storage_helpers.h"
+#include "support/temp_root.h"
+
+namespace varnox {
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::TempRoot;
+using testsupport::WriteFile;
+
+int RunVarnox(const std::string& args) {
+  const int st =
+      std::system((std::string(VARNOX_BINARY) + " " + args + " >/dev/null 2>&1").c_str());
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+pid_t Start(const std::string& root) {
+  const pid_t child = fork();
+  if (child == 0) {
+    freopen("/dev/null", "w", stdout);
+    freopen("/dev/null", "w", stderr);
+    execl(VARNOX_BINARY, VARNOX_BINARY, "scan", "--root", root.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return child;
+}
+
+TEST(ScanCommand, RunsUntilInterruptedAndOnlyOnceARoot) {
+  TempRoot root;
+  const std::string inbox = root / "Mail/Home";
+  for (const char* sub : {"new", "cur", "tmp"}) fs::create_directories(inbox + "/" + sub);
+  ASSERT_TRUE(WriteFile(inbox + "/new/1.a.host", "From: x@spam.example\nSubject: hi\n\nbuy\n"));
+  ASSERT_EQ(RunVarnox("rules add --root " + root.path() +
+                      " --by-sender --sender spam.example --message ''"),
+            0);
+
+  const pid_t scan = Start(root.path());
+  // The first pass files the message without waiting for a change.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!fs::exists(inbox + "/.Spam/new/1.a.host") && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(fs::exists(inbox + "/.Spam/new/1.a.host"));
+
+  EXPECT_EQ(RunVarnox("scan --once --root " + root.path()), 255);  // a second scan on the root
+  TempRoot other;
+  EXPECT_EQ(RunVarnox("scan --once --root " + other.path()), 0);  // another root runs side by side
+
+  kill(scan, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(scan, &status, 0), scan);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(RunVarnox("scan --once --root " + root.path()), 0);  // the lock went with it
+}
+
+TEST(CheckCommand, ExitStatusTellsTheVerdict) {
+  TempRoot root;
+  ASSERT_EQ(RunVarnox("rules add --root " + root.path() +
+                      " --sender '' --message 'cheap watches replica luxury brands'"),
+            0);
+  ASSERT_TRUE(WriteFile(root / "spam.eml",
+                        "From: a@b.example\nSubject: Replica\nContent-Type: text/plain\n\n"
+                        "Cheap replica watches of luxury brands!\n"));
+  ASSERT_TRUE(WriteFile(root / "ham.eml", "From: mum@example.org\nSubject: Sunday\n\nLunch?\n"));
+  EXPECT_EQ(RunVarnox("check --root " + root.path() + " " + root / "spam.eml"), 1);
+  EXPECT_EQ(RunVarnox("check --root " + root.path() + " " + root / "ham.eml"), 0);
+  EXPECT_EQ(RunVarnox("check --root " + root.path() + " " + root / "missing.eml"), 2);
+  EXPECT_EQ(RunVarnox("check --root " + root.path() + " " + root / "spam.eml " + root / "ham.eml"),
+            0);
+  EXPECT_EQ(
+      RunVarnox("check --root " + root.path() + " " + root / "ham.eml " + root / "missing.eml"), 2);
+}
+
+}  // namespace
+}  // namespace varnox
