@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -23,11 +24,20 @@ struct StoreRecord {
   int messageCount = 0;  // inbox rows at the end of the last check
   int changed = 0;       // the last check saw the count change
   bool hasSpamFolder = false;
-  // Fingerprints of the row keys seen in this inbox (the scan's cache).
-  std::unordered_set<std::string> knownRows;
+  // Fingerprints of the row keys seen in this inbox (the scan's cache), each
+  // with the last walk that met it, so keys of rows gone can be dropped.
+  std::unordered_map<std::string, unsigned> knownRows;
+  unsigned walk = 0;
   // The last contents table, kept so a listing of an unchanged inbox costs
   // no allocation.
   std::vector<MailRow> rows;
+  // The fingerprint of each row's key by file name, with the delivery time it
+  // was made for: the key's columns do not change while those two stay.
+  struct RowKey {
+    std::time_t deliveryTime;
+    std::string fingerprint;
+  };
+  std::unordered_map<std::string, RowKey> rowKeys;
 };
 
 // The fields of one examined message.

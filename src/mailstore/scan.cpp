@@ -190,14 +190,17 @@ int StoreScan::CheckNewMessagesForSpam(bool unread, bool firstPass, bool periodi
     StoreReport& report = ReportFor(store);
     int processed = 0;
     const bool keyed = unread || firstPass || periodic;
-    std::unordered_set<std::string> seenNow;
+    ++store.walk;
     for (const MailRow& row : rows) {
       if (!gate_.SafePoint()) break;
       bool needed = true;
       if (keyed) {
-        const std::string fp = Fingerprint(RowKey(row));
-        seenNow.insert(fp);
-        const bool known = RememberFingerprint(store, fp) == 1;
+        StoreRecord::RowKey& key = store.rowKeys[row.fileName];
+        if (key.fingerprint.empty() || key.deliveryTime != row.deliveryTime) {
+          key.deliveryTime = row.deliveryTime;
+          key.fingerprint = Fingerprint(RowKey(row));
+        }
+        const bool known = RememberFingerprint(store, key.fingerprint) == 1;
         needed = !known || firstPass || (unread && !row.read);
       }
       if (!needed) continue;
@@ -215,7 +218,13 @@ int StoreScan::CheckNewMessagesForSpam(bool unread, bool firstPass, bool periodi
     // Keys of rows that have left the inbox are forgotten.
     if (keyed && !gate_.Stopping()) {
       for (auto it = store.knownRows.begin(); it != store.knownRows.end();)
-        it = seenNow.count(*it) ? std::next(it) : store.knownRows.erase(it);
+        it = it->second == store.walk ? std::next(it) : store.knownRows.erase(it);
+      if (store.rowKeys.size() > rows.size()) {
+        std::unordered_set<std::string> names;
+        for (const MailRow& row : rows) names.insert(row.fileName);
+        for (auto it = store.rowKeys.begin(); it != store.rowKeys.end();)
+          it = names.count(it->first) ? std::next(it) : store.rowKeys.erase(it);
+      }
     }
     store.messageCount = InboxMessageCount(store);
     store.changed = store.messageCount != n0 ? 1 : 0;
@@ -226,7 +235,9 @@ int StoreScan::CheckNewMessagesForSpam(bool unread, bool firstPass, bool periodi
 }
 
 int StoreScan::RememberFingerprint(StoreRecord& store, const std::string& fingerprint) {
-  return store.knownRows.insert(fingerprint).second ? 0 : 1;
+  const auto [it, added] = store.knownRows.try_emplace(fingerprint, store.walk);
+  it->second = store.walk;
+  return added ? 0 : 1;
 }
 
 int StoreScan::GetStoreCount() const {

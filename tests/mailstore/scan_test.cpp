@@ -259,3 +259,24 @@ TEST_F(ScanTest, MessagesRenamedOrGoneDuringTheWalkAreHandledOrSkipped) {
 
 }  // namespace
 }  // namespace varnox
+
+namespace varnox {
+namespace {
+
+TEST_F(ScanTest, PeriodicPassesHandleOnlyUnknownAndOnTheSixtiethUnreadRows) {
+  const std::string inbox = Store("Periodic");
+  Deliver(inbox, "1.read.host:2,S", Message("a@example.org", "Read", "one"));
+  ASSERT_TRUE(WriteFile(inbox + "/new/2.unread.host", Message("b@example.org", "Unread", "two")));
+  auto scan = Scan();
+  scan->LogonMailStore();
+  ASSERT_TRUE(scan->RunPass());  // first pass: both
+  EXPECT_EQ(scan->Reports()[0].examined, 2);
+  while (scan->PassCount() < 60) ASSERT_TRUE(scan->RunPass());
+  EXPECT_EQ(scan->Reports()[0].examined, 2);  // nothing new, known rows skipped on 10th passes
+  ASSERT_TRUE(scan->RunPass());               // the 60th: the unread row again
+  EXPECT_EQ(scan->Reports()[0].examined, 3);
+  EXPECT_EQ(Rows("Periodic").size(), 2u);
+}
+
+}  // namespace
+}  // namespace varnox
