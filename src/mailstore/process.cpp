@@ -102,11 +102,14 @@ bool MessageProcessor::ClassifyAndLog(bool isNew, int loggedStatus, StoreRecord&
       // For a logged message the add finds its row and writes nothing; the
       // update then turns a logged normal message into spam.
       int id = -1;
+      bool inserted = false;
       if (log_.MAPIAdd(store.name, m.sender, m.senderEmail, m.subject, m.mimeText, m.lowered,
-                       m.text, m.tokens, spam, m.receivedDate, m.receivedTime, id)) {
+                       m.text, m.tokens, spam, m.receivedDate, m.receivedTime, id, &inserted)) {
         Trace("MAPIAdd Ok.");
-        if (isNew && outcome) outcome->logged = true;
-        if (spam == 1) log_.MAPIUpdate(store.name, id, 1);
+        if (inserted && outcome) outcome->logged = true;
+        // A row the add has just written carries the verdict already; only a
+        // row that was there before needs the update.
+        if (spam == 1 && !inserted) log_.MAPIUpdate(store.name, id, 1);
       } else {
         Trace("ERROR : MAPIAdd.");
       }

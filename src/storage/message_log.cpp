@@ -192,8 +192,10 @@ bool MessageLog::MAPIAdd(const std::string& store, const std::string& sender,
                          const std::string& senderEmail, const std::string& subject,
                          std::string_view rawBody, std::string_view lowerBody,
                          std::string_view plainText, const std::string& tokens, int status,
-                         const std::string& date, const std::string& time, int& id) {
+                         const std::string& date, const std::string& time, int& id,
+                         bool* inserted) {
   id = -1;
+  if (inserted) *inserted = false;
   try {
     const std::string_view body = CText(rawBody);
     const std::string hash = Fingerprint(body);
@@ -255,6 +257,7 @@ bool MessageLog::MAPIAdd(const std::string& store, const std::string& sender,
       return true;
     }
     id = newId;
+    if (inserted) *inserted = true;
     TraceLine("Added Message to db.");
     if (TraceEnabled()) Trace(senderEmail + "\n" + subject + "\n");
     return true;

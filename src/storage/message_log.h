@@ -62,7 +62,7 @@ class MessageLog {
   bool MAPIAdd(const std::string& store, const std::string& sender, const std::string& senderEmail,
                const std::string& subject, std::string_view rawBody, std::string_view lowerBody,
                std::string_view plainText, const std::string& tokens, int status,
-               const std::string& date, const std::string& time, int& id);
+               const std::string& date, const std::string& time, int& id, bool* inserted = nullptr);
   // Writes a row's status. storeOrPath beginning with '/' is a database path.
   bool MAPIUpdate(const std::string& storeOrPath, int id, int status);
   bool MAPIGetMessageBody(const std::string& store, int id, std::string& orgMessage,

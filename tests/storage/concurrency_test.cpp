@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <list>
 #include <memory>
 #include <set>
 #include <string>
@@ -65,7 +66,7 @@ TEST(ConcurrentRules, AddLoadAndCheckOnOneTable) {
   constexpr int kAdds = 200;
   std::atomic<int> failures{0};
   std::atomic<bool> adding{true};
-  std::vector<std::thread> threads;
+  std::list<std::thread> threads;
 
   threads.emplace_back([&] {
     for (int k = 0; k < kAdds; ++k) {
@@ -136,7 +137,7 @@ TEST(ConcurrentRules, SeparateConnectionsNeverTakeTheSameId) {
     stores.push_back(std::make_unique<RuleStore>(device.locations(), *tables.back()));
   }
   std::atomic<int> failures{0};
-  std::vector<std::thread> threads;
+  std::list<std::thread> threads;
   for (int s = 0; s < kStores; ++s) {
     threads.emplace_back([&, s] {
       for (int k = 0; k < kAdds; ++k)
@@ -168,7 +169,7 @@ TEST(ConcurrentSmsLog, LoadAndSetStatusShareOneConnection) {
   SmsLog log(device.locations());
   std::atomic<int> failures{0};
   std::atomic<bool> running{true};
-  std::vector<std::thread> threads;
+  std::list<std::thread> threads;
 
   threads.emplace_back([&] {
     for (int round = 0; round < 10; ++round)

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <list>
 #include <set>
 #include <thread>
 
@@ -162,7 +163,7 @@ TEST_F(WithDataFolder, ResponseRequestsAreReadAsNumbersAndTheFileIsGone) {
 
 TEST_F(WithDataFolder, NoRequestIsLostWhileWritersAppend) {
   constexpr int kPerWriter = 2000;
-  std::vector<std::thread> writers;
+  std::list<std::thread> writers;
   for (int w = 0; w < 2; ++w)
     writers.emplace_back([&, w] {
       for (int i = 0; i < kPerWriter; ++i) loc.AppendResponseRequest(w * kPerWriter + i + 1);
