@@ -280,3 +280,32 @@ TEST_F(ScanTest, PeriodicPassesHandleOnlyUnknownAndOnTheSixtiethUnreadRows) {
 
 }  // namespace
 }  // namespace varnox
+
+namespace varnox {
+namespace {
+
+#ifdef VARNOX_SANITIZED
+constexpr std::size_t kHugeMessage = 20u << 20;
+#else
+constexpr std::size_t kHugeMessage = 100u << 20;
+#endif
+
+TEST_F(ScanTest, AHundredMegabyteMessageIsLoggedAndFiled) {
+  const std::string inbox = Store("Huge");
+  std::string body;
+  body.reserve(kHugeMessage + 100);
+  const std::string line = "Limited offer, act now and win a free cruise to the islands\n";
+  while (body.size() < kHugeMessage) body += line;
+  Deliver(inbox, "1.h.host", Message("big@spam.example", "Huge", body));
+  ASSERT_TRUE(storage.rules.AddRule("", "limited offer act now win free cruise", "", 0, 0, 90.0f));
+  storage.rules.LoadRules();
+  auto scan = Scan();
+  scan->LogonMailStore();
+  ASSERT_TRUE(scan->RunPass());
+  EXPECT_EQ(Rows("Huge"), std::vector<std::string>{"1|Huge|1"});
+  EXPECT_TRUE(fs::exists(inbox + "/.Spam/cur/1.h.host"));
+  EXPECT_GT(fs::file_size(inbox + "/.Spam/cur/1.h.host"), kHugeMessage);
+}
+
+}  // namespace
+}  // namespace varnox
