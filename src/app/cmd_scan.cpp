@@ -1,7 +1,9 @@
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <thread>
@@ -9,6 +11,7 @@
 #include "app/data_commands.h"
 #include "app/mail_options.h"
 #include "html2txt/html_converter.h"
+#include "mailstore/auto_response.h"
 #include "mailstore/scan.h"
 #include "platform/device.h"
 #include "platform/maildir.h"
@@ -20,8 +23,16 @@ namespace {
 
 struct ScanOptions {
   MailOptions mail;
+  std::string spool;
   bool once = false;
 };
+
+// Modification time of rs.dat, which every change of the rules renews.
+std::int64_t RulesSignalTime(const std::string& dataFolder) {
+  struct stat st {};
+  if (dataFolder.empty() || ::stat((dataFolder + "rs.dat").c_str(), &st) != 0) return -1;
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
 
 // Progress on the terminal, one line rewritten in place.
 ScanHooks TerminalHooks() {
@@ -80,23 +91,42 @@ int RunScan(const ScanOptions& o) {
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // The automatic responses, and the rules reloaded whenever rs.dat is
+  // renewed (by `varnox rules add|delete` or the rule editor), run beside the
+  // scan with a gate of their own: pausing the scan does not stop them.
+  PauseGate helpers(true);
+  storage->rules.LoadRules();  // before the first requests are looked up
+  SmsSender sender(o.spool.empty() ? storage->locations.DeviceRoot() + "/spool" : o.spool);
+  AutoResponder responder(storage->locations, storage->rules, sender, helpers);
+  std::thread responses([&] { responder.AutoResponseThread(); });
+  std::thread rulesWatch([&] {
+    std::int64_t seen = RulesSignalTime(storage->locations.DataFolder());
+    while (helpers.Sleep(std::chrono::milliseconds(1000))) {
+      const std::int64_t now = RulesSignalTime(storage->locations.DataFolder());
+      if (now == seen) continue;
+      seen = now;
+      storage->rules.LoadRules();
+    }
+  });
   std::thread waiter([&] {
     int sig = 0;
     sigwait(&signals, &sig);
     gate.Stop();
+    helpers.Stop();
   });
   gate.WorkerStarted();
   scan.MailStoreThread();
   gate.WorkerEnded();
-  if (!gate.Stopping()) {
+  const bool stopped = gate.Stopping();
+  if (!stopped) {
     std::fprintf(stderr, "varnox: cannot read the mail folder %s\n",
                  MailFolder(o.mail, *storage).c_str());
     kill(getpid(), SIGTERM);  // wakes the waiter
-    waiter.join();
-    return 1;
   }
   waiter.join();
-  return 0;
+  responses.join();
+  rulesWatch.join();
+  return stopped ? 0 : 1;
 }
 
 }  // namespace
@@ -106,6 +136,8 @@ void AddScanCommand(CLI::App& app, CommandResult& result) {
   CLI::App* cmd = app.add_subcommand(
       "scan", "Watch the stores of the mail folder: log every message, move spam to .Spam");
   AddMailOptions(cmd, o->mail);
+  cmd->add_option("--sms-spool", o->spool,
+                  "The smstools3 spool for automatic responses (default: <root>/spool)");
   cmd->add_flag("--once", o->once,
                 "One pass over every store without pauses, then a report per store");
   cmd->callback([o, &result] { result.status = RunScan(*o); });

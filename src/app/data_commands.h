@@ -12,5 +12,6 @@ void AddRulesCommand(CLI::App& app, CommandResult& result);
 void AddLogCommand(CLI::App& app, CommandResult& result);
 void AddCheckCommand(CLI::App& app, CommandResult& result);
 void AddScanCommand(CLI::App& app, CommandResult& result);
+void AddSendCommand(CLI::App& app, CommandResult& result);
 
 }  // namespace varnox

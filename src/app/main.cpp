@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
   varnox::AddLogCommand(app, result);
   varnox::AddCheckCommand(app, result);
   varnox::AddScanCommand(app, result);
+  varnox::AddSendCommand(app, result);
   varnox::AddMimePartCommand(app, result);
 
   app.parse_complete_callback([&] {

@@ -47,10 +47,23 @@ TEST(ScanCommand, RunsUntilInterruptedAndOnlyOnceARoot) {
 
   const pid_t scan = Start(root.path());
   // The first pass files the message without waiting for a change.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (!fs::exists(inbox + "/.Spam/new/1.a.host") && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_TRUE(fs::exists(inbox + "/.Spam/new/1.a.host"));
+
+  // A response rule added while the scan runs is loaded (rs.dat is renewed),
+  // and a request for it is answered through the spool within seconds.
+  fs::create_directories(root / "spool/outgoing");
+  ASSERT_EQ(RunVarnox("rules add --root " + root.path() +
+                      " --by-sender --sender +4917 --message '' --use-response --response Stop"),
+            0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  ASSERT_TRUE(WriteFile(root / "Varnox/dba/ss.dat", "2\n"));
+  while (fs::is_empty(root / "spool/outgoing") && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(fs::is_empty(root / "spool/outgoing"));
+  EXPECT_FALSE(fs::exists(root / "Varnox/dba/ss.dat"));
 
   EXPECT_EQ(RunVarnox("scan --once --root " + root.path()), 255);  // a second scan on the root
   TempRoot other;

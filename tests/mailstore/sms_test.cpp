@@ -1,0 +1,124 @@
+// Outgoing SMS through a real spool folder, and the automatic responses.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <set>
+
+#include "mailstore/auto_response.h"
+#include "platform/sms_spool.h"
+#include "storage/init_storage.h"
+#include "support/storage_helpers.h"
+#include "support/temp_root.h"
+
+namespace varnox {
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::ReadAll;
+using testsupport::TempRoot;
+using testsupport::WriteFile;
+
+std::vector<std::string> Outgoing(const std::string& spool) {
+  std::vector<std::string> texts;
+  for (const auto& e : fs::directory_iterator(spool + "/outgoing"))
+    texts.push_back(ReadAll(e.path().string()));
+  std::sort(texts.begin(), texts.end());
+  return texts;
+}
+
+TEST(SmsSpool, AMessageIsOneCompleteFileInOutgoing) {
+  TempRoot spool;
+  fs::create_directories(spool / "outgoing");
+  std::string error;
+  ASSERT_TRUE(WriteSpoolMessage(spool.path(), "+49 172-123 4567", "Grüße!\nBye", true, error));
+  ASSERT_TRUE(WriteSpoolMessage(spool.path(), "0049172", "second", false, error));
+  EXPECT_EQ(
+      Outgoing(spool.path()),
+      (std::vector<std::string>{"To: 0049172\nReport: no\nAlphabet: UTF-8\n\nsecond",
+                                "To: 491721234567\nReport: yes\nAlphabet: UTF-8\n\nGrüße!\nBye"}));
+  // Nothing is left half-written beside the queue.
+  EXPECT_TRUE(fs::is_empty(spool / ".varnox"));
+}
+
+TEST(SmsSpool, OnlyDigitsOfTheFirst256CharactersReachTheHeader) {
+  EXPECT_EQ(SpoolNumber("+49 (172) 12-34\nFlash: yes"), "491721234");
+  EXPECT_EQ(SpoolNumber(std::string(255, 'x') + "12"), "1");
+  TempRoot spool;
+  fs::create_directories(spool / "outgoing");
+  std::string error;
+  EXPECT_FALSE(WriteSpoolMessage(spool.path(), "Mum", "hi", false, error));
+  EXPECT_NE(error.find("digits"), std::string::npos);
+  EXPECT_TRUE(fs::is_empty(spool / "outgoing"));
+}
+
+TEST(SmsSpool, AMissingSpoolSendsNothing) {
+  TempRoot root;
+  std::string error;
+  EXPECT_FALSE(WriteSpoolMessage(root / "no-spool", "123", "hi", false, error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(fs::exists(root / "no-spool"));
+  SmsSender sender(root / "no-spool");
+  sender.SendSms(0, "123", "hi");  // swallows the failure
+}
+
+class AutoResponseTest : public ::testing::Test {
+ protected:
+  AutoResponseTest() : storage(root.path(), clock, table), sender(root / "spool") {
+    storage.InitStorage(1, nullptr);
+    fs::create_directories(root / "spool/outgoing");
+  }
+  TempRoot root;
+  FixedClock clock{1700000000};
+  RuleTable table;
+  Storage storage;
+  SmsSender sender;
+  PauseGate gate{false};
+};
+
+TEST_F(AutoResponseTest, EachRequestOfAResponseRuleIsAnsweredOnce) {
+  ASSERT_TRUE(storage.rules.AddRule("+4917", "", "Please stop.", 1, 1, 90.0f));  // Id 1
+  ASSERT_TRUE(storage.rules.AddRule("+4918", "", "Not sent", 0, 1, 90.0f));      // Id 2
+  storage.rules.LoadRules();
+  int reloads = 0;
+  AutoResponder responder(storage.locations, storage.rules, sender, gate, [&] { ++reloads; });
+  EXPECT_EQ(responder.RunCycle(), 0);  // no request file
+  EXPECT_EQ(reloads, 0);
+
+  ASSERT_TRUE(storage.locations.AppendResponseRequest(1));
+  ASSERT_TRUE(storage.locations.AppendResponseRequest(1));
+  ASSERT_TRUE(storage.locations.AppendResponseRequest(2));
+  ASSERT_TRUE(storage.locations.AppendResponseRequest(99));  // no such rule
+  EXPECT_EQ(responder.RunCycle(), 2);
+  EXPECT_EQ(reloads, 1);
+  EXPECT_EQ(Outgoing(root / "spool"),
+            std::vector<std::string>(2, "To: 4917\nReport: no\nAlphabet: UTF-8\n\nPlease stop."));
+  EXPECT_EQ(responder.RunCycle(), 0);  // consumed
+}
+
+TEST_F(AutoResponseTest, RequestsMeetAnEmptyRuleTable) {
+  ASSERT_TRUE(storage.locations.AppendResponseRequest(1));
+  AutoResponder responder(storage.locations, storage.rules, sender, gate);
+  EXPECT_EQ(responder.RunCycle(), 0);
+  EXPECT_TRUE(fs::is_empty(root / "spool/outgoing"));
+}
+
+TEST(SendCommand, QueuesAMessageOrSaysWhyNot) {
+  TempRoot root;
+  fs::create_directories(root / "spool/outgoing");
+  auto run = [&](const std::string& args) {
+    const int st = std::system((std::string(VARNOX_BINARY) + " send --root " + root.path() + " " +
+                                args + " >/dev/null 2>&1")
+                                   .c_str());
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  };
+  EXPECT_EQ(run("--report +491721234567 'Hello there'"), 0);
+  EXPECT_EQ(
+      Outgoing(root / "spool"),
+      std::vector<std::string>{"To: 491721234567\nReport: yes\nAlphabet: UTF-8\n\nHello there"});
+  EXPECT_EQ(run("--sms-spool " + root / "missing" + " 123 hi"), 1);
+  EXPECT_EQ(run("Mum hi"), 1);
+}
+
+}  // namespace
+}  // namespace varnox
