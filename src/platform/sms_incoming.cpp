@@ -1,0 +1,173 @@
+#include "platform/sms_incoming.h"
+
+#include <cstdio>
+
+namespace varnox {
+namespace {
+
+void AppendUtf8(std::string& out, unsigned cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+constexpr unsigned kReplacement = 0xFFFD;
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
+  return s;
+}
+
+// "yy-mm-dd hh:mm:ss" (smstools writes two-digit years).
+bool ParseSpoolTime(std::string_view value, std::tm& tm) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+  const std::string text(value);
+  if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) != 6) return false;
+  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 ||
+      s > 60)
+    return false;
+  tm = std::tm{};
+  tm.tm_year = (y < 100 ? y + 2000 : y) - 1900;
+  tm.tm_mon = mo - 1;
+  tm.tm_mday = d;
+  tm.tm_hour = h;
+  tm.tm_min = mi;
+  tm.tm_sec = s;
+  tm.tm_isdst = -1;
+  std::tm normalised = tm;
+  if (std::mktime(&normalised) == static_cast<std::time_t>(-1)) return false;
+  tm = normalised;  // fills the weekday
+  return true;
+}
+
+}  // namespace
+
+std::string Iso885915ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 4);
+  for (const char ch : bytes) {
+    auto c = static_cast<unsigned char>(ch);
+    unsigned cp = c;
+    switch (c) {  // where ISO-8859-15 differs from Latin-1
+      case 0xA4:
+        cp = 0x20AC;
+        break;
+      case 0xA6:
+        cp = 0x0160;
+        break;
+      case 0xA8:
+        cp = 0x0161;
+        break;
+      case 0xB4:
+        cp = 0x017D;
+        break;
+      case 0xB8:
+        cp = 0x017E;
+        break;
+      case 0xBC:
+        cp = 0x0152;
+        break;
+      case 0xBD:
+        cp = 0x0153;
+        break;
+      case 0xBE:
+        cp = 0x0178;
+        break;
+      default:
+        break;
+    }
+    AppendUtf8(out, cp);
+  }
+  return out;
+}
+
+std::string Ucs2BigEndianToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() * 3 / 2);
+  const std::size_t units = bytes.size() / 2;
+  auto unit = [&](std::size_t i) {
+    return static_cast<unsigned>(static_cast<unsigned char>(bytes[2 * i])) << 8 |
+           static_cast<unsigned char>(bytes[2 * i + 1]);
+  };
+  for (std::size_t i = 0; i < units; ++i) {
+    const unsigned u = unit(i);
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
+      const unsigned low = unit(i + 1);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    AppendUtf8(out, (u >= 0xD800 && u <= 0xDFFF) ? kReplacement : u);
+  }
+  if (bytes.size() % 2 != 0) AppendUtf8(out, kReplacement);
+  return out;
+}
+
+bool ParseIncomingSms(std::string_view file, IncomingSms& sms, std::string& error) {
+  sms = IncomingSms{};
+  std::string alphabet;
+  std::string_view rest = file;
+  bool blankLine = false;
+  while (!rest.empty()) {
+    const std::size_t nl = rest.find('\n');
+    std::string_view line = rest.substr(0, nl);
+    rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) {
+      blankLine = true;
+      break;
+    }
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) continue;  // not a header: ignored like unknown ones
+    const std::string_view name = line.substr(0, colon);
+    const std::string_view value = Trim(line.substr(colon + 1));
+    if (name == "From") {
+      sms.sender.assign(value);
+    } else if (name == "Received") {
+      sms.hasReceived = ParseSpoolTime(value, sms.received);
+    } else if (name == "Sent" && !sms.hasReceived) {
+      ParseSpoolTime(value, sms.received);  // kept only until Received: comes
+    } else if (name == "Alphabet") {
+      alphabet.assign(value.substr(0, 3));
+    }
+  }
+  if (!blankLine) {
+    error = "no empty line after the header lines";
+    return false;
+  }
+  if (sms.sender.empty()) {
+    error = "no From: header";
+    return false;
+  }
+  // smstools writes international numbers without their '+'.
+  if (sms.sender.find_first_not_of("0123456789") == std::string::npos)
+    sms.sender.insert(sms.sender.begin(), '+');
+  if (!sms.hasReceived) sms.hasReceived = sms.received.tm_mday != 0;
+  if (alphabet == "UCS") {
+    sms.text = Ucs2BigEndianToUtf8(rest);
+  } else if (alphabet == "ISO" || alphabet == "GSM") {
+    sms.text = Iso885915ToUtf8(rest);
+  } else {
+    sms.text.assign(rest);
+  }
+  sms.statusReport = sms.text.rfind("SMS STATUS REPORT", 0) == 0;
+  return true;
+}
+
+}  // namespace varnox
