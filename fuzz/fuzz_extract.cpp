@@ -10,6 +10,7 @@
 
 #include "analysis/tokenizer.h"
 #include "mailstore/extract.h"
+#include "platform/maildir.h"
 
 namespace {
 
@@ -18,14 +19,6 @@ namespace {
   std::abort();
 }
 
-std::string Crlf(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
-    out += text[i];
-  }
-  return out;
-}
 
 bool HasUpperAscii(std::string_view text) {
   for (char c : text) {
@@ -64,6 +57,6 @@ void Check(const std::string& original) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   Check(bytes);
-  Check(Crlf(bytes));
+  Check(varnox::CanonicalLineEnds(bytes));
   return 0;
 }

@@ -73,10 +73,10 @@ int MessageProcessor::ProcessMessage(StoreRecord& store, const MailRow& row,
     int id = 0, status = 0;
     std::string loggedTokens;
     if (log_.MAPIExists(store.name, m.mimeText, id, status, loggedTokens)) {
-      // Checked again from its logged tokens, not from a new extraction.
-      MessageRecord logged = m;
-      logged.tokens = loggedTokens;
-      const bool moved = ClassifyAndLog(false, status, store, row, logged, outcome);
+      // Checked again from its logged tokens, not from a new extraction (the
+      // lowered text and the plain text stay empty).
+      m.tokens = std::move(loggedTokens);
+      const bool moved = ClassifyAndLog(false, status, store, row, m, outcome);
       if (status == 1 && !moved && MoveToSpamFolder(store, row) && outcome) outcome->moved = true;
       return 1;
     }

@@ -64,11 +64,8 @@ void CreateDirectoryChain(const std::string& path) {
 
 void ExecOnce(const std::string& path, const std::string& statement) {
   Database db;
+  if (!db.OpenOrReport(path)) return;
   std::string error;
-  if (const int rc = db.Open(path, error); rc != SQLITE_OK && rc != 1) {
-    std::fprintf(stderr, "Can't open database: %s\n", error.c_str());
-    return;
-  }
   const int rc = db.Exec(statement, &error);
   if (rc != SQLITE_OK && rc != 1) std::fprintf(stderr, "SQL error: %s\n", error.c_str());
   db.Close();

@@ -89,13 +89,7 @@ bool RuleStore::OpenRulesDb() {
   std::string path, table;
   // Without a data folder the path is empty, which Open refuses.
   locations_.ResolveRulesPath(path, table);
-  std::string error;
-  const int rc = db_.Open(path, error);
-  if (rc != SQLITE_OK && rc != 1) {
-    std::fprintf(stderr, "Can't open database: %s\n", error.c_str());
-    return false;
-  }
-  return true;
+  return db_.OpenOrReport(path);
 }
 
 int RuleStore::RulesExec(const std::string& sql) {

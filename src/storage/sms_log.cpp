@@ -26,13 +26,7 @@ bool SmsLog::OpenLocked() {
   std::string path, table;
   // Not found: nothing is opened, so no database is created anywhere.
   if (!locations_.ResolveSmsLogPath(path, table)) return false;
-  std::string error;
-  const int rc = db_.Open(path, error);
-  if (rc != SQLITE_OK && rc != 1) {
-    std::fprintf(stderr, "Can't open database: %s\n", error.c_str());
-    return false;
-  }
-  return true;
+  return db_.OpenOrReport(path);
 }
 
 void SmsLog::CloseLocked() {

@@ -56,6 +56,14 @@ int Database::Open(const std::string& path, std::string& error) {
   return rc;
 }
 
+bool Database::OpenOrReport(const std::string& path) {
+  std::string error;
+  const int rc = Open(path, error);
+  if (rc == SQLITE_OK || rc == 1) return true;
+  std::fprintf(stderr, "Can't open database: %s\n", error.c_str());
+  return false;
+}
+
 void Database::Close() {
   if (db_ != nullptr) {
     sqlite3_close_v2(db_);

@@ -30,6 +30,8 @@ class Database {
   // Opens (creating) path. Returns SQLite's open result; 0 and 1 count as
   // success. On failure error receives SQLite's message.
   int Open(const std::string& path, std::string& error);
+  // Open, writing "Can't open database: %s\n" to standard error on failure.
+  bool OpenOrReport(const std::string& path);
   bool IsOpen() const { return db_ != nullptr; }
   void Close();
 

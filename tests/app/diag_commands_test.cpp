@@ -8,25 +8,12 @@
 #include <fstream>
 #include <string>
 
+#include "support/run_command.h"
+
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string out;
-};
-
-// Runs a shell command line, capturing standard output and the exit status.
-Result Shell(const std::string& cmd) {
-  Result r;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (p == nullptr) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
+using Result = varnox::testsupport::CommandOutput;
+using varnox::testsupport::RunShell;
 
 // Runs varnox with args, feeding input on standard input.
 Result Varnox(const std::string& args, const std::string& input) {
@@ -36,7 +23,7 @@ Result Varnox(const std::string& args, const std::string& input) {
     std::ofstream f(in, std::ios::binary);
     f << input;
   }
-  Result r = Shell(std::string(VARNOX_BINARY) + " " + args + " < " + in.string());
+  Result r = RunShell(std::string(VARNOX_BINARY) + " " + args + " < " + in.string());
   std::filesystem::remove(in);
   return r;
 }
@@ -94,7 +81,7 @@ TEST(DiagCommands, BinaryInputIsHandled) {
 TEST(DiagCommands, AReadFailureExitsTwoWithAReason) {
   // Reading a directory fails with EISDIR.
   for (const char* cmd : {"tokens", "fingerprint", "html2txt", "similar --rule-text x"}) {
-    Result r = Shell(std::string(VARNOX_BINARY) + " " + cmd + " < / 2>&1");
+    Result r = RunShell(std::string(VARNOX_BINARY) + " " + cmd + " < / 2>&1");
     EXPECT_EQ(r.status, 2) << cmd;
     EXPECT_NE(r.out.find("cannot read standard input"), std::string::npos) << cmd << r.out;
   }

@@ -23,6 +23,7 @@
 #include "storage/data_locations.h"
 #include "storage/sqlite_db.h"
 #include "support/corpus.h"
+#include "support/run_command.h"
 #include "support/storage_helpers.h"
 #include "support/temp_root.h"
 
@@ -32,6 +33,7 @@ namespace {
 namespace fs = std::filesystem;
 using testsupport::Query;
 using testsupport::ReadAll;
+using testsupport::RunVarnox;
 using testsupport::TempRoot;
 using testsupport::WriteFile;
 
@@ -55,12 +57,6 @@ std::size_t LoggedRows(const std::string& log) {
       db.Prepare("SELECT COUNT(*) FROM Msg;", st) != 0 || st.Step() != SQLITE_ROW)
     return 0;
   return static_cast<std::size_t>(st.ColumnInt(0));
-}
-
-int RunVarnox(const std::string& args) {
-  const std::string cmd = std::string(VARNOX_BINARY) + " " + args + " >/dev/null 2>&1 </dev/null";
-  const int st = std::system(cmd.c_str());
-  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
 class CorpusScan : public ::testing::Test {

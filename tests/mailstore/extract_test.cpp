@@ -12,24 +12,15 @@
 #include "analysis/tokenizer.h"
 #include "mailstore/decode.h"
 #include "mailstore/extract.h"
+#include "platform/maildir.h"
 #include "support/corpus.h"
 
 namespace varnox {
 namespace {
 
-// Bare LF made CR LF, as the store hands messages out.
-std::string Crlf(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
-    out += text[i];
-  }
-  return out;
-}
-
 std::optional<std::string> Find(std::string_view mime, std::string_view header) {
   std::string part = "untouched";
-  if (!FindMimePart(Crlf(mime), header, part)) return std::nullopt;
+  if (!FindMimePart(CanonicalLineEnds(mime), header, part)) return std::nullopt;
   return part;
 }
 
@@ -39,7 +30,7 @@ struct Extracted {
 };
 
 Extracted Extract(std::string_view mime, const std::string& subject = "") {
-  const std::string original = Crlf(mime);
+  const std::string original = CanonicalLineEnds(mime);
   std::string lowered = original;
   LowerAscii(lowered);
   Extracted e;
@@ -219,7 +210,7 @@ TEST(ExtractCorpus, EveryMessage) {
     std::string bytes;
     ASSERT_TRUE(testsupport::ReadFile(path, bytes)) << path;
     bytes.resize(std::strlen(bytes.c_str()));
-    const std::string original = Crlf(bytes);
+    const std::string original = CanonicalLineEnds(bytes);
     std::string lowered = original;
     LowerAscii(lowered);
     const std::size_t at = lowered.find("\nsubject:");

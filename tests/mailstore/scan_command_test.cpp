@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "support/run_command.h"
 #include "support/storage_helpers.h"
 #include "support/temp_root.h"
 
@@ -15,14 +16,9 @@ namespace varnox {
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::RunVarnox;
 using testsupport::TempRoot;
 using testsupport::WriteFile;
-
-int RunVarnox(const std::string& args) {
-  const int st =
-      std::system((std::string(VARNOX_BINARY) + " " + args + " >/dev/null 2>&1").c_str());
-  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
 
 pid_t Start(const std::string& root) {
   const pid_t child = fork();

@@ -9,6 +9,7 @@
 #include "mailstore/process.h"
 #include "platform/sms_spool.h"
 #include "storage/init_storage.h"
+#include "support/run_command.h"
 #include "support/storage_helpers.h"
 #include "support/temp_root.h"
 
@@ -108,10 +109,7 @@ TEST(SendCommand, QueuesAMessageOrSaysWhyNot) {
   TempRoot root;
   fs::create_directories(root / "spool/outgoing");
   auto run = [&](const std::string& args) {
-    const int st = std::system((std::string(VARNOX_BINARY) + " send --root " + root.path() + " " +
-                                args + " >/dev/null 2>&1")
-                                   .c_str());
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return testsupport::RunVarnox("send --root " + root.path() + " " + args);
   };
   EXPECT_EQ(run("--report +491721234567 'Hello there'"), 0);
   EXPECT_EQ(

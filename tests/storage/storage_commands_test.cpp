@@ -7,6 +7,7 @@
 
 #include "platform/clock.h"
 #include "storage/init_storage.h"
+#include "support/run_command.h"
 #include "support/temp_root.h"
 
 namespace varnox {
@@ -15,28 +16,13 @@ namespace {
 namespace fs = std::filesystem;
 using testsupport::TempRoot;
 
-struct Result {
-  int status = -1;
-  std::string out;
-};
-
-Result RunShell(const std::string& args) {
-  Result r;
-  const std::string cmd = std::string(VARNOX_BINARY) + " " + args + " 2>&1 </dev/null";
-  FILE* p = popen(cmd.c_str(), "r");
-  if (p == nullptr) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
+using Result = testsupport::CommandOutput;
 
 class DataCommands : public ::testing::Test {
  protected:
   Result Varnox(const std::string& args) {
-    return RunShell(args + " --root '" + root.path() + "'");
+    return testsupport::RunShell(std::string(VARNOX_BINARY) + " " + args + " --root '" +
+                                 root.path() + "' 2>&1 </dev/null");
   }
   TempRoot root;
 };
