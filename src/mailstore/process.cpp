@@ -44,16 +44,6 @@ void ReadHeaderFromText(const std::string& mimeText, MessageRecord& m) {
   m.subject = Cut(h.subject, 127);
 }
 
-int Classify(RuleTable& rules, const std::string& senderEmail, const std::string& tokens,
-             RuleMatch* match) {
-  RuleEntry probe;
-  std::string address;
-  ExtractAddress(senderEmail, address);
-  CopyFixedText(probe.sender, address);
-  SplitTokenString(tokens.c_str(), probe.tokens, probe.tokenCount);
-  return CheckRules(rules, probe, match) == 1 ? 1 : 0;
-}
-
 int MessageProcessor::ProcessMessage(StoreRecord& store, const MailRow& row,
                                      ProcessOutcome* outcome) {
   try {

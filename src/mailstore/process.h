@@ -10,6 +10,7 @@
 #include "analysis/rules.h"
 #include "mailstore/extract.h"
 #include "platform/maildir.h"
+#include "storage/classify.h"
 #include "storage/message_log.h"
 
 namespace varnox {
@@ -59,11 +60,6 @@ void ReadMessageHeader(const MailRow& row, MessageRecord& m);
 // Header fields of a message's own bytes (canonical CR LF), as a row would
 // carry them: for messages that are not in a store (the check command).
 void ReadHeaderFromText(const std::string& mimeText, MessageRecord& m);
-
-// Classifies by the sender address of senderEmail and the token string:
-// 1 spam, 0 not; match names the rule when asked.
-int Classify(RuleTable& rules, const std::string& senderEmail, const std::string& tokens,
-             RuleMatch* match = nullptr);
 
 // What handling a row did, for the one-shot scan's report.
 struct ProcessOutcome {

@@ -121,6 +121,13 @@ std::string DataLocations::DataFolder() const {
   return dataFolder_;
 }
 
+void DataLocations::UseDataFolder(std::string folder) {
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  std::lock_guard<std::mutex> guard(mutex_);
+  dataFolder_ = std::move(folder);
+  handedOver_ = true;
+}
+
 std::string DataLocations::StorageCardName() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return cardName_;
@@ -154,6 +161,7 @@ bool DataLocations::ResolveSmsLogPath(std::string& path, std::string& table) {
       table = kSmsLogTable;
       return true;
     }
+    if (handedOver_) return false;
   }
   path.clear();
   table.clear();
@@ -170,6 +178,14 @@ bool DataLocations::ResolveSmsLogPath(std::string& path, std::string& table) {
 bool DataLocations::ResolveRulesPath(std::string& path, std::string& table) const {
   path.clear();
   table = kRulesTable;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (handedOver_) {
+      if (dataFolder_.empty()) return false;
+      path = dataFolder_ + kRulesFile;
+      return FileExists(path);
+    }
+  }
   std::string folder;
   if (FindDataFile(kRulesFile, StorageCardName(), std::string(kProductName) + "/dba", folder)) {
     path = folder + kRulesFile;
@@ -194,6 +210,12 @@ std::string DataLocations::DayText(int n) const {
 
 std::string DataLocations::NowTimeText() const {
   return TimeText(LocalTime(clock_.Now()));
+}
+
+std::int64_t RulesSignalStamp(const std::string& dataFolder) {
+  struct stat st {};
+  if (dataFolder.empty() || ::stat((dataFolder + "rs.dat").c_str(), &st) != 0) return -1;
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
 bool DataLocations::SignalRulesChanged() {

@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -46,6 +47,11 @@ void CreateDirectoryChain(const std::string& path);
 // (an existing table) passes silently.
 void ExecOnce(const std::string& path, const std::string& statement);
 
+// Modification time of <dataFolder>rs.dat in nanoseconds, -1 without it:
+// every change of the rules renews it, so readers of the rules reload when it
+// changes.
+std::int64_t RulesSignalStamp(const std::string& dataFolder);
+
 // True when path names the SMS log ("Spam_0.db").
 bool IsSmsLogPath(const std::string& path);
 
@@ -77,6 +83,9 @@ class DataLocations {
   // The folder of the databases, ending with '/'; empty until Spam_0.db was
   // found. Set once, then fixed for the run.
   std::string DataFolder() const;
+  // Fixes the data folder to one handed over (the SMS companion gets it from
+  // the program): the databases are then looked for there and nowhere else.
+  void UseDataFolder(std::string folder);
 
   StorageCards& Cards() { return cards_; }
   std::string StorageCardName() const;
@@ -116,6 +125,7 @@ class DataLocations {
   std::string installFolder_;
   std::string dataFolder_;
   std::string cardName_;
+  bool handedOver_ = false;  // UseDataFolder was called
   struct DirCloser {
     void operator()(DIR* d) const { closedir(d); }
   };

@@ -59,6 +59,11 @@ class Statement {
   int ColumnInt(int i) const { return sqlite3_column_int(stmt_, i); }
   // Column text; NULL reads as the empty text.
   std::string ColumnText(int i) const;
+  // Parameters (1-based); the text is copied, so it may go away at once.
+  int BindText(int i, std::string_view text) {
+    return sqlite3_bind_text64(stmt_, i, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+  }
+  int BindInt(int i, sqlite3_int64 value) { return sqlite3_bind_int64(stmt_, i, value); }
   bool IsPrepared() const { return stmt_ != nullptr; }
   void Finalize();
   sqlite3_stmt** out() {
