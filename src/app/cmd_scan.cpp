@@ -1,10 +1,10 @@
 #include <pthread.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 
@@ -15,6 +15,7 @@
 #include "mailstore/scan.h"
 #include "platform/device.h"
 #include "platform/maildir.h"
+#include "platform/shared_library.h"
 #include "platform/single_instance.h"
 #include "storage/data_locations.h"
 
@@ -26,13 +27,6 @@ struct ScanOptions {
   std::string spool;
   bool once = false;
 };
-
-// Modification time of rs.dat, which every change of the rules renews.
-std::int64_t RulesSignalTime(const std::string& dataFolder) {
-  struct stat st {};
-  if (dataFolder.empty() || ::stat((dataFolder + "rs.dat").c_str(), &st) != 0) return -1;
-  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-}
 
 // Progress on the terminal, one line rewritten in place.
 ScanHooks TerminalHooks() {
@@ -96,13 +90,19 @@ int RunScan(const ScanOptions& o) {
   // scan with a gate of their own: pausing the scan does not stop them.
   PauseGate helpers(true);
   storage->rules.LoadRules();  // before the first requests are looked up
-  SmsSender sender(o.spool.empty() ? storage->locations.DeviceRoot() + "/spool" : o.spool);
+  const std::string spool = o.spool.empty() ? storage->locations.DeviceRoot() + "/spool" : o.spool;
+  // The SMS companion takes its folders from the environment, which must be
+  // set before any thread runs; it starts its own watcher of the spool.
+  ::setenv("VARNOX_DATA_FOLDER", storage->locations.DataFolder().c_str(), 1);
+  ::setenv("VARNOX_SMS_SPOOL", spool.c_str(), 1);
+  const SharedLibrary companion = LoadCompanion();
+  SmsSender sender(spool);
   AutoResponder responder(storage->locations, storage->rules, sender, helpers);
   std::thread responses([&] { responder.AutoResponseThread(); });
   std::thread rulesWatch([&] {
-    std::int64_t seen = RulesSignalTime(storage->locations.DataFolder());
+    std::int64_t seen = RulesSignalStamp(storage->locations.DataFolder());
     while (helpers.Sleep(std::chrono::milliseconds(1000))) {
-      const std::int64_t now = RulesSignalTime(storage->locations.DataFolder());
+      const std::int64_t now = RulesSignalStamp(storage->locations.DataFolder());
       if (now == seen) continue;
       seen = now;
       storage->rules.LoadRules();

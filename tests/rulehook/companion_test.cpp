@@ -1,0 +1,151 @@
+// librulehook.so as the program uses it: loaded by its file name, started
+// through its one export, and `varnox scan` with and without it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "platform/shared_library.h"
+#include "support/run_command.h"
+#include "support/storage_helpers.h"
+#include "support/temp_root.h"
+
+namespace varnox {
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::FilesUnder;
+using testsupport::Query;
+using testsupport::RunVarnox;
+using testsupport::TempRoot;
+using testsupport::WriteFile;
+
+const std::string kSms =
+    "From: 491721234567\nReceived: 26-12-06 09:15:07\nAlphabet: ISO\n\nWin a prize now!";
+
+// Waits up to a minute (sanitizer builds are slow) for done.
+template <typename Done>
+bool WaitFor(Done done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+// A root with a sender rule that asks for a response, and an empty spool.
+void Prepare(const TempRoot& root) {
+  for (const char* sub :
+       {"Mail/Home/new", "Mail/Home/cur", "Mail/Home/tmp", "spool/incoming", "spool/outgoing"})
+    fs::create_directories(root / sub);
+  ASSERT_EQ(RunVarnox("rules add --root " + root.path() +
+                      " --by-sender --sender +4917 --message '' --use-response --response Stop"),
+            0);
+}
+
+pid_t StartScan(const std::string& binary, const TempRoot& root) {
+  const pid_t child = fork();
+  if (child == 0) {
+    freopen("/dev/null", "w", stdout);
+    freopen("/dev/null", "w", stderr);
+    execl(binary.c_str(), binary.c_str(), "scan", "--root", root.path().c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return child;
+}
+
+int StopScan(pid_t scan) {
+  kill(scan, SIGTERM);
+  int status = 0;
+  if (waitpid(scan, &status, 0) != scan || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST(Companion, ExportsOnlyItsEntry) {
+  SharedLibrary library;
+  std::string error;
+  ASSERT_TRUE(library.Open(RULEHOOK_LIBRARY, error)) << error;
+  EXPECT_NE(library.Symbol("DllRegisterServer"), nullptr);
+  // Its copies of the program's code stay private to it.
+  EXPECT_EQ(library.Symbol("_ZN6varnox15GlobalRuleTableEv"), nullptr);
+  EXPECT_EQ(library.Symbol("_ZN6varnox5TraceESt17basic_string_viewIcSt11char_traitsIcEE"), nullptr);
+}
+
+TEST(Companion, StartsOneWatcherThatEndsWithTheProgram) {
+  TempRoot root;
+  Prepare(root);
+  const std::string data = root / "Varnox/dba/";
+  ASSERT_TRUE(WriteFile(root / "spool/incoming/modem1.x", kSms));
+  // A program of its own, which loads the companion by its path and ends
+  // while the watcher runs.
+  const pid_t child = fork();
+  if (child == 0) {
+    setenv("VARNOX_DATA_FOLDER", data.c_str(), 1);
+    setenv("VARNOX_SMS_SPOOL", (root / "spool").c_str(), 1);
+    SharedLibrary library = LoadCompanion(RULEHOOK_LIBRARY);
+    using Register = int (*)();
+    const auto start = reinterpret_cast<Register>(library.Symbol("DllRegisterServer"));
+    if (start == nullptr || start() != 0) _exit(3);  // a second call does nothing
+    if (!WaitFor([&] { return FilesUnder(root / "spool/incoming").empty(); })) _exit(4);
+    std::exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Query(data + "Spam_0.db", "SELECT Sender, Status FROM Spam;"),
+            std::vector<std::string>{"+491721234567|1"});
+  EXPECT_EQ(testsupport::ReadAll(data + "ss.dat"), "1\n");
+  EXPECT_TRUE(fs::exists(root / "spool/varnox-handled/modem1.x"));
+}
+
+TEST(Companion, TheWatchingScanLogsAndAnswersAnArrivingSms) {
+  TempRoot root;
+  Prepare(root);
+  const pid_t scan = StartScan(VARNOX_BINARY, root);
+  ASSERT_TRUE(WriteFile(root / "spool/incoming/modem1.abcdef", kSms));
+  EXPECT_TRUE(WaitFor([&] { return !FilesUnder(root / "spool/outgoing").empty(); }));
+  EXPECT_EQ(StopScan(scan), 0);
+  EXPECT_EQ(Query(root / "Varnox/dba/Spam_0.db", "SELECT Sender, Message, Status FROM Spam;"),
+            std::vector<std::string>{"+491721234567|Win a prize now!|1"});
+  const std::vector<std::string> out = FilesUnder(root / "spool/outgoing");
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(testsupport::ReadAll(out[0]), "To: 4917\nReport: no\nAlphabet: UTF-8\n\nStop");
+  EXPECT_TRUE(fs::exists(root / "spool/varnox-handled/modem1.abcdef"));
+}
+
+TEST(Companion, TheProgramRunsUnchangedWithoutIt) {
+  TempRoot root;
+  Prepare(root);
+  // The program alone in a folder, where no companion lies beside it.
+  const std::string lonely = root / "bin/varnox";
+  fs::create_directories(root / "bin");
+  fs::copy_file(VARNOX_BINARY, lonely);
+  ASSERT_TRUE(WriteFile(root / "spool/incoming/modem1.abcdef", kSms));
+  ASSERT_TRUE(
+      WriteFile(root / "Mail/Home/new/1.a.host", "From: a@b.example\nSubject: hi\n\nhello\n"));
+  const pid_t scan = StartScan(lonely, root);
+  // The mail scan still logs its message...
+  EXPECT_TRUE(WaitFor([&] {
+    return fs::exists(root / "Varnox/dba/Home.db") &&
+           Query(root / "Varnox/dba/Home.db", "SELECT COUNT(*) FROM Msg;") ==
+               std::vector<std::string>{"1"};
+  }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  EXPECT_EQ(StopScan(scan), 0);
+  // ...while no SMS is taken, logged or answered.
+  EXPECT_EQ(FilesUnder(root / "spool/incoming").size(), 1u);
+  EXPECT_EQ(Query(root / "Varnox/dba/Spam_0.db", "SELECT COUNT(*) FROM Spam;"),
+            std::vector<std::string>{"0"});
+  EXPECT_TRUE(FilesUnder(root / "spool/outgoing").empty());
+}
+
+}  // namespace
+}  // namespace varnox

@@ -1,0 +1,265 @@
+// The SMS companion's watcher on real spool folders and a real SMS log.
+#include "rulehook/spool_watcher.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "analysis/fingerprint.h"
+#include "mailstore/auto_response.h"
+#include "storage/classify.h"
+#include "storage/init_storage.h"
+#include "support/storage_helpers.h"
+#include "support/temp_root.h"
+
+namespace varnox::rulehook {
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::FilesUnder;
+using testsupport::Query;
+using testsupport::ReadAll;
+using testsupport::TempRoot;
+using testsupport::WriteFile;
+
+std::string SmsFile(const std::string& from, const std::string& text,
+                    const std::string& alphabet = "ISO") {
+  return "From: " + from +
+         "\nFrom_SMSC: 491722270333\nSent: 26-12-06 09:15:02\nReceived: 26-12-06 09:15:07\n"
+         "Subject: modem1\nAlphabet: " +
+         alphabet + "\nUDH: false\n\n" + text;
+}
+
+class SpoolWatcherTest : public ::testing::Test {
+ protected:
+  SpoolWatcherTest() : storage(root.path(), clock, table) {
+    storage.InitStorage(1, nullptr);
+    fs::create_directories(spool + "/incoming");
+    fs::create_directories(spool + "/outgoing");
+    data = storage.locations.DataFolder();
+    watcher = std::make_unique<SpoolWatcher>(data, spool, clock);
+  }
+
+  // Drops a file into incoming/, modified seconds after a fixed moment, so
+  // the order of arrival is the test's to choose.
+  void Drop(const std::string& name, const std::string& bytes, int second = 0) {
+    const std::string path = spool + "/incoming/" + name;
+    ASSERT_TRUE(WriteFile(path, bytes));
+    const struct timespec times[2] = {{1765000000 + second, 0}, {1765000000 + second, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  }
+  // The first look sees the files, the second finds them unchanged.
+  LookReport LookTwice() {
+    watcher->Look();
+    return watcher->Look();
+  }
+  std::vector<std::string> Rows() {
+    return Query(data + kSmsLogFile,
+                 "SELECT Id, Sender, Message, ReceivedDate, ReceivedTime, Status FROM Spam "
+                 "ORDER BY Id;");
+  }
+  std::vector<std::string> Incoming() { return FilesUnder(spool + "/incoming"); }
+  std::string Requests() { return ReadAll(data + "ss.dat"); }
+  int Answer() {
+    SmsSender sender(spool);
+    PauseGate gate(false);
+    AutoResponder responder(storage.locations, storage.rules, sender, gate);
+    storage.rules.LoadRules();
+    return responder.RunCycle();
+  }
+
+  TempRoot root;
+  FixedClock clock{1765012345};
+  RuleTable table;
+  Storage storage;
+  std::string spool = root / "spool";
+  std::string data;
+  std::unique_ptr<SpoolWatcher> watcher;
+};
+
+TEST_F(SpoolWatcherTest, ASenderRuleMakesSpamAndAnswersTheRuleSender) {
+  ASSERT_TRUE(storage.rules.AddRule("+4917", "", "Please stop.", 1, 1, 90.0f));  // Id 1
+  ASSERT_TRUE(storage.rules.AddRule("4930", "", "Not sent", 0, 1, 90.0f));       // Id 2
+  Drop("modem1.aaaaaa", SmsFile("491721234567", "Win a prize now!"), 1);
+  Drop("modem1.bbbbbb", SmsFile("4940555", "Lunch at noon?"), 2);
+  Drop("modem1.cccccc", SmsFile("+4930777", "Also from a ruled number"), 3);
+  Drop("modem1.dddddd", SmsFile("491729999", "Second from the same number"), 4);
+
+  const LookReport first = watcher->Look();
+  EXPECT_TRUE(first.rulesLoaded);
+  EXPECT_EQ(first.logged, 0);  // just arrived: not yet known to be complete
+  EXPECT_EQ(first.waiting, 4);
+  const LookReport second = watcher->Look();
+  EXPECT_FALSE(second.rulesLoaded);
+  EXPECT_EQ(second.logged, 4);
+  EXPECT_EQ(second.spam, 3);
+  EXPECT_EQ(second.moved, 4);
+
+  EXPECT_EQ(Rows(),
+            (std::vector<std::string>{
+                "1|+491721234567|Win a prize now!|Sunday, December 06, 2026|9:15:07 AM|1",
+                "2|+4940555|Lunch at noon?|Sunday, December 06, 2026|9:15:07 AM|0",
+                "3|+4930777|Also from a ruled number|Sunday, December 06, 2026|9:15:07 AM|1",
+                "4|+491729999|Second from the same number|Sunday, December 06, 2026|"
+                "9:15:07 AM|1"}));
+  // Every handled file is kept, none is left in incoming/.
+  EXPECT_TRUE(Incoming().empty());
+  EXPECT_EQ(FilesUnder(spool + "/" + kHandledFolder).size(), 4u);
+  EXPECT_EQ(Query(data + kSmsLogFile, "SELECT Name, Id FROM SpoolFiles ORDER BY Id;"),
+            (std::vector<std::string>{"modem1.aaaaaa|1", "modem1.bbbbbb|2", "modem1.cccccc|3",
+                                      "modem1.dddddd|4"}));
+
+  // Rule 1 twice (two replies), rule 2 once (its response is switched off).
+  EXPECT_EQ(Requests(), "1\n2\n1\n");
+  EXPECT_EQ(Answer(), 2);
+  const std::vector<std::string> out = FilesUnder(spool + "/outgoing");
+  ASSERT_EQ(out.size(), 2u);
+  for (const std::string& f : out)
+    EXPECT_EQ(ReadAll(f), "To: 4917\nReport: no\nAlphabet: UTF-8\n\nPlease stop.");
+}
+
+TEST_F(SpoolWatcherTest, AMessageRuleClassifiesAsTheRecheckOfTheLoggedRowDoes) {
+  ASSERT_TRUE(storage.rules.AddRule("", "Cheap loans for everyone, call today", "", 0, 0, 60.0f));
+  Drop("modem1.one", SmsFile("4911", "CHEAP loans for everyone! Call today"));
+  Drop("modem1.two", SmsFile("4912", "See you at the station"));
+  EXPECT_EQ(LookTwice().spam, 1);
+  // The re-check reads the rows back through the log cursor and classifies
+  // them with the same probe: the verdicts agree.
+  const std::string path = data + kSmsLogFile;
+  LogRow row;
+  ASSERT_TRUE(storage.messages.MAPIGetNextMessage(0, path, 1, 0, 0, -1, 1, 1, row));
+  storage.rules.LoadRules();
+  int seen = 0;
+  while (storage.messages.MAPIGetNextMessage(2, path, 1, 0, 0, -1, 1, 1, row)) {
+    ++seen;
+    EXPECT_EQ(Classify(table, row.senderEmail, row.tokens), row.status) << row.senderEmail;
+  }
+  storage.messages.MAPIGetNextMessage(1, path, 1, 0, 0, -1, 1, 1, row);
+  EXPECT_EQ(seen, 2);
+  // The request names the rule; the program finds that it has no response.
+  EXPECT_EQ(Requests(), "1\n");
+  EXPECT_EQ(Answer(), 0);
+}
+
+TEST_F(SpoolWatcherTest, RulesAreReloadedWhenTheSignalChanges) {
+  Drop("a", SmsFile("4917000", "hello"));
+  EXPECT_EQ(LookTwice().spam, 0);
+  ASSERT_TRUE(storage.rules.AddRule("+4917", "", "", 0, 1, 90.0f));
+  ASSERT_TRUE(storage.locations.SignalRulesChanged());
+  Drop("b", SmsFile("4917000", "hello again"));
+  const LookReport seen = watcher->Look();
+  EXPECT_TRUE(seen.rulesLoaded);
+  EXPECT_FALSE(watcher->Look().rulesLoaded);  // unchanged signal: no reload
+  EXPECT_EQ(Query(data + kSmsLogFile, "SELECT Status FROM Spam ORDER BY Id;"),
+            (std::vector<std::string>{"0", "1"}));
+}
+
+TEST_F(SpoolWatcherTest, OnlyFilesThatStoppedChangingAreTakenOldestFirst) {
+  Drop("z-oldest", SmsFile("4901", "first"), 1);
+  Drop("a-newest", SmsFile("4902", "third"), 3);
+  Drop("m-middle", SmsFile("4903", "second"), 2);
+  watcher->Look();
+  Drop("m-middle", SmsFile("4903", "second, still being written"), 2);  // grew
+  const LookReport r = watcher->Look();
+  EXPECT_EQ(r.logged, 2);
+  EXPECT_EQ(r.waiting, 1);
+  EXPECT_EQ(watcher->Look().logged, 1);
+  EXPECT_EQ(Query(data + kSmsLogFile, "SELECT Message FROM Spam ORDER BY Id;"),
+            (std::vector<std::string>{"first", "third", "second, still being written"}));
+}
+
+TEST_F(SpoolWatcherTest, AFileLoggedBeforeACrashIsOnlyMoved) {
+  ASSERT_TRUE(storage.rules.AddRule("+49", "", "Stop", 1, 1, 90.0f));
+  const std::string bytes = SmsFile("4917", "logged, then killed before the move");
+  // The state a kill between the commit and the move leaves behind.
+  SmsLogWriter writer(data);
+  int id = 0;
+  std::string error;
+  ASSERT_EQ(writer.Log({"+4917", "logged, then killed before the move", "", "d", "t", 1},
+                       "modem1.crash", Fingerprint(bytes), id, error),
+            LogOutcome::kLogged);
+  Drop("modem1.crash", bytes);
+  // Another SMS that smstools later wrote under the same name is a new one.
+  Drop("modem1.crash2", SmsFile("4917", "another"));
+  const LookReport r = LookTwice();
+  EXPECT_EQ(r.logged, 1);
+  EXPECT_EQ(r.moved, 2);
+  EXPECT_EQ(Query(data + kSmsLogFile, "SELECT COUNT(*) FROM Spam;"), std::vector<std::string>{"2"});
+  EXPECT_EQ(Requests(), "1\n");  // no second answer for the logged one
+
+  Drop("modem1.crash", SmsFile("4917", "same name, new text"));
+  EXPECT_EQ(LookTwice().logged, 1);
+  // The handled folder keeps both files of that name.
+  EXPECT_TRUE(fs::exists(spool + "/" + kHandledFolder + "/modem1.crash"));
+  EXPECT_TRUE(fs::exists(spool + "/" + kHandledFolder + "/modem1.crash.1"));
+}
+
+TEST_F(SpoolWatcherTest, BadFilesAreSetAsideAndOddOnesStillLogged) {
+  Drop("garbage", std::string("\x00\xff\xfe binary", 10));
+  Drop("empty", "");
+  Drop("no-from", "Received: 26-12-06 09:15:07\nAlphabet: ISO\n\ntext without a sender");
+  Drop("huge", SmsFile("4900", std::string(9 * 1024 * 1024, 'x')));
+  Drop("report", SmsFile("4917", "SMS STATUS REPORT\nMessage_id: 117\nStatus: 0,Ok"));
+  // Odd but readable: a 1 MB body, broken UCS-2, unknown headers, no dates.
+  Drop("big", SmsFile("4901", std::string(1024 * 1024, 'y')));
+  Drop("ucs2", SmsFile("4902", std::string("\x00H\x00i\xd8\x00\x00!\x01", 9), "UCS2"));
+  Drop("odd", "From: 4903\nX-Whatever: 1\nFlash: yes\n\nno dates at all");
+  fs::create_directories(spool + "/incoming/subfolder");
+  fs::create_symlink("/etc/passwd", spool + "/incoming/link");
+
+  testing::internal::CaptureStderr();
+  const LookReport r = LookTwice();
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(r.logged, 3);
+  EXPECT_EQ(r.moved, 4);  // three logged and the delivery report
+  EXPECT_EQ(r.rejected, 5);
+  for (const char* name : {"garbage", "empty", "no-from", "huge", "link"}) {
+    EXPECT_TRUE(fs::exists(spool + "/" + kRejectedFolder + "/" + name)) << name;
+    EXPECT_NE(said.find(std::string("/incoming/") + name + " is no received SMS"),
+              std::string::npos)
+        << said;
+  }
+  EXPECT_TRUE(fs::is_symlink(spool + "/" + kRejectedFolder + "/link"));  // moved, not followed
+  EXPECT_TRUE(fs::exists(spool + "/" + kHandledFolder + "/report"));
+  EXPECT_TRUE(fs::is_directory(spool + "/incoming/subfolder"));
+
+  EXPECT_EQ(Query(data + kSmsLogFile, "SELECT Sender, LENGTH(Message) FROM Spam ORDER BY Sender;"),
+            (std::vector<std::string>{"+4901|1048576", "+4902|5", "+4903|15"}));
+  EXPECT_EQ(Query(data + kSmsLogFile, "SELECT Message FROM Spam WHERE Sender = '+4902';"),
+            std::vector<std::string>{"Hi\xef\xbf\xbd!\xef\xbf\xbd"});
+  // Without a date in the file the SMS counts as received now.
+  EXPECT_EQ(Query(data + kSmsLogFile, "SELECT ReceivedDate FROM Spam WHERE Sender = '+4903';"),
+            std::vector<std::string>{LongDateText(LocalTime(clock.Now()))});
+}
+
+TEST_F(SpoolWatcherTest, NothingIsLostWhileTheLogCannotBeWritten) {
+  ASSERT_TRUE(WriteFile(data + "ss.dat", "7\n"));  // a request not yet taken
+  ASSERT_TRUE(storage.rules.AddRule("+4917", "", "", 1, 1, 90.0f));
+  fs::rename(data + kSmsLogFile, root / "aside.db");
+  Drop("modem1.wait", SmsFile("4917", "kept until it can be logged"));
+  testing::internal::CaptureStderr();
+  LookTwice();
+  watcher->Look();
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(Incoming().size(), 1u);
+  // Told once, not at every look.
+  EXPECT_EQ(said.find("cannot log"), said.rfind("cannot log")) << said;
+  EXPECT_NE(said.find("no SMS log"), std::string::npos) << said;
+
+  fs::rename(root / "aside.db", data + kSmsLogFile);
+  EXPECT_EQ(watcher->Look().logged, 1);
+  EXPECT_TRUE(Incoming().empty());
+  EXPECT_EQ(Requests(), "7\n1\n");  // appended, never truncated
+}
+
+TEST_F(SpoolWatcherTest, AMissingSpoolIsNoError) {
+  fs::remove_all(spool);
+  EXPECT_EQ(LookTwice().logged, 0);
+  EXPECT_FALSE(fs::exists(spool));
+}
+
+}  // namespace
+}  // namespace varnox::rulehook
