@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <thread>
 
 #include "platform/shared_library.h"
@@ -145,6 +146,42 @@ TEST(Companion, TheProgramRunsUnchangedWithoutIt) {
   EXPECT_EQ(Query(root / "Varnox/dba/Spam_0.db", "SELECT COUNT(*) FROM Spam;"),
             std::vector<std::string>{"0"});
   EXPECT_TRUE(FilesUnder(root / "spool/outgoing").empty());
+}
+
+TEST(Companion, EverySmsIsLoggedOnceThoughTheProgramIsKilled) {
+  TempRoot root;
+  Prepare(root);
+  constexpr int kMessages = 1000;
+  for (int i = 0; i < kMessages; ++i) {
+    ASSERT_TRUE(WriteFile(root / ("spool/incoming/GSM1." + std::to_string(i)),
+                          "From: " + std::string(i % 7 == 0 ? "4917" : "4930") + std::to_string(i) +
+                              "\nAlphabet: ISO\n\nmessage number " + std::to_string(i)));
+  }
+  // Each run is killed once it has taken a random number of files: in the
+  // middle of the handling, wherever that is.
+  std::mt19937 random(5);
+  std::size_t left = kMessages;
+  for (int round = 0; round < 6 && left > 0; ++round) {
+    const std::size_t stopAt = left - std::min<std::size_t>(left, 1 + random() % 250);
+    const pid_t scan = StartScan(VARNOX_BINARY, root);
+    WaitFor([&] { return (left = FilesUnder(root / "spool/incoming").size()) <= stopAt; });
+    kill(scan, SIGKILL);
+    waitpid(scan, nullptr, 0);
+  }
+  const pid_t scan = StartScan(VARNOX_BINARY, root);
+  EXPECT_TRUE(WaitFor([&] { return FilesUnder(root / "spool/incoming").empty(); }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // past its start-up
+  EXPECT_EQ(StopScan(scan), 0);
+
+  const std::string log = root / "Varnox/dba/Spam_0.db";
+  const std::string all = std::to_string(kMessages);
+  EXPECT_EQ(Query(log, "SELECT COUNT(*), COUNT(DISTINCT Message), COUNT(DISTINCT Id) FROM Spam;"),
+            std::vector<std::string>{all + "|" + all + "|" + all});
+  EXPECT_EQ(Query(log, "SELECT COUNT(*) FROM Spam WHERE Status = 1;"),
+            std::vector<std::string>{std::to_string((kMessages + 6) / 7)});
+  // Each file was moved once, under its own name.
+  EXPECT_EQ(FilesUnder(root / "spool/varnox-handled").size(), static_cast<std::size_t>(kMessages));
+  EXPECT_FALSE(fs::exists(root / "spool/varnox-handled/GSM1.0.1"));
 }
 
 }  // namespace
