@@ -119,6 +119,41 @@ std::string Ucs2BigEndianToUtf8(std::string_view bytes) {
   return out;
 }
 
+std::string ValidUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t n = bytes.size();
+  for (std::size_t i = 0; i < n;) {
+    const unsigned c = p[i];
+    std::size_t len = 0;
+    unsigned cp = 0, min = 0;
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      len = 2, cp = c & 0x1F, min = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+      len = 3, cp = c & 0x0F, min = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+      len = 4, cp = c & 0x07, min = 0x10000;
+    }
+    std::size_t k = 1;
+    while (len > 0 && k < len && i + k < n && (p[i + k] & 0xC0) == 0x80)
+      cp = cp << 6 | (p[i + k++] & 0x3F);
+    // Overlong forms, surrogates and values past U+10FFFF are no text.
+    if (len == 0 || k < len || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      AppendUtf8(out, kReplacement);
+      i += len == 0 ? 1 : k;
+      continue;
+    }
+    out.append(bytes.substr(i, len));
+    i += len;
+  }
+  return out;
+}
+
 bool ParseIncomingSms(std::string_view file, IncomingSms& sms, std::string& error) {
   sms = IncomingSms{};
   std::string alphabet;
@@ -138,7 +173,7 @@ bool ParseIncomingSms(std::string_view file, IncomingSms& sms, std::string& erro
     const std::string_view name = line.substr(0, colon);
     const std::string_view value = Trim(line.substr(colon + 1));
     if (name == "From") {
-      sms.sender.assign(value);
+      sms.sender = ValidUtf8(value);
     } else if (name == "Received") {
       sms.hasReceived = ParseSpoolTime(value, sms.received);
     } else if (name == "Sent" && !sms.hasReceived) {
@@ -164,7 +199,7 @@ bool ParseIncomingSms(std::string_view file, IncomingSms& sms, std::string& erro
   } else if (alphabet == "ISO" || alphabet == "GSM") {
     sms.text = Iso885915ToUtf8(rest);
   } else {
-    sms.text.assign(rest);
+    sms.text = ValidUtf8(rest);  // what the log stores is always text
   }
   sms.statusReport = sms.text.rfind("SMS STATUS REPORT", 0) == 0;
   return true;

@@ -24,5 +24,8 @@ bool ParseIncomingSms(std::string_view file, IncomingSms& sms, std::string& erro
 // lone surrogate) gives U+FFFD, never a failure.
 std::string Iso885915ToUtf8(std::string_view bytes);
 std::string Ucs2BigEndianToUtf8(std::string_view bytes);
+// bytes with every byte that is not part of a valid UTF-8 sequence replaced
+// by U+FFFD.
+std::string ValidUtf8(std::string_view bytes);
 
 }  // namespace varnox

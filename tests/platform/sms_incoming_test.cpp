@@ -39,6 +39,27 @@ TEST(IncomingSms, SmstoolsFileIsReadWithItsAlphabet) {
   EXPECT_FALSE(sms.hasReceived);
 }
 
+TEST(IncomingSms, InvalidUtf8BecomesReplacementCharacters) {
+  EXPECT_EQ(ValidUtf8("Grüße 😀 €"), "Grüße 😀 €");
+  EXPECT_EQ(ValidUtf8("a\xFF"
+                      "b"),
+            "a\uFFFD"
+            "b");
+  EXPECT_EQ(ValidUtf8("\xC0\xAF"), "\uFFFD");          // overlong '/'
+  EXPECT_EQ(ValidUtf8("\xED\xA0\x80x"), "\uFFFDx");    // a surrogate
+  EXPECT_EQ(ValidUtf8("\xF4\x90\x80\x80"), "\uFFFD");  // past U+10FFFF
+  EXPECT_EQ(ValidUtf8("end\xE2\x82"), "end\uFFFD");    // cut short
+  EXPECT_EQ(ValidUtf8("\xE2\x82"
+                      "A"),
+            "\uFFFD"
+            "A");
+  IncomingSms sms;
+  std::string error;
+  ASSERT_TRUE(ParseIncomingSms("From: 49\xFF\nAlphabet: UTF-8\n\nhi\x80", sms, error));
+  EXPECT_EQ(sms.sender, "49\uFFFD");
+  EXPECT_EQ(sms.text, "hi\uFFFD");
+}
+
 TEST(IncomingSms, BrokenUcs2GivesReplacementCharacters) {
   EXPECT_EQ(Ucs2BigEndianToUtf8(std::string("\xD8\x3D\xDE\x00", 4)), "😀");  // a surrogate pair
   EXPECT_EQ(Ucs2BigEndianToUtf8(std::string("\xD8\x3D\x00\x41", 4)),
