@@ -119,8 +119,10 @@ void SpoolWatcher::Report(const std::string& name, const std::string& text) {
 void SpoolWatcher::ReloadRulesIfSignalled(LookReport& report) {
   const std::int64_t stamp = RulesSignalStamp(locations_.DataFolder());
   if (stamp == rulesStamp_) return;
+  // A load that failed (the database busy or broken) is tried again at the
+  // next look.
+  if (!rules_.LoadRules()) return;
   rulesStamp_ = stamp;
-  rules_.LoadRules();
   report.rulesLoaded = true;
 }
 
@@ -151,6 +153,7 @@ std::vector<SpoolWatcher::Candidate> SpoolWatcher::CompleteFiles(LookReport& rep
     now.emplace(name, current);
   }
   seen_ = std::move(now);
+  std::erase_if(reported_, [&](const std::string& name) { return !seen_.contains(name); });
   std::sort(complete.begin(), complete.end(), [](const Candidate& a, const Candidate& b) {
     return a.mtime != b.mtime ? a.mtime < b.mtime : a.name < b.name;
   });
