@@ -26,13 +26,15 @@ std::string_view CText(std::string_view text) {
   return text.substr(0, text.find('\0'));
 }
 
-void AppendQuoted(std::string& sql, std::string_view text) {
-  sql += '\'';
-  const std::size_t start = sql.size();
-  sql += CText(text);
-  for (std::size_t i = start; i < sql.size(); ++i)
-    if (sql[i] == '\'') sql[i] = ' ';
-  sql += '\'';
+// A text as the log stores it: up to its first NUL, apostrophes turned into
+// blanks (the only quoting texts get, which stored rows reflect). scratch
+// holds the copy when one is needed.
+std::string_view Unquoted(std::string_view text, std::string& scratch) {
+  text = CText(text);
+  if (text.find('\'') == std::string_view::npos) return text;
+  scratch.assign(text);
+  SanitizeSqlText(scratch);
+  return scratch;
 }
 
 std::string Cut(std::string_view text, std::size_t max) {
@@ -44,29 +46,29 @@ void TraceLine(std::string_view line) {
   Trace("\r\n");
 }
 
-int MaxIdOn(Database& db) {
-  Statement st;
-  if (db.Prepare("SELECT MAX(Id) as MaxOfId FROM Msg;", st) != SQLITE_OK) return -1;
-  if (st.Step() == SQLITE_ROW && st.DataCount() == 1) return st.ColumnInt(0);
+int MaxIdOn(Database& db, CachedStatement& cache) {
+  const auto st = cache.Get(db, "SELECT MAX(Id) as MaxOfId FROM Msg;");
+  if (!st) return -1;
+  if (st->Step() == SQLITE_ROW && st->DataCount() == 1) return st->ColumnInt(0);
   return -1;
 }
 
 // The row with fingerprint hash, if any. body is only for the failure report.
-bool FindOn(Database& db, const std::string& hash, std::string_view body, int& id, int& status,
-            std::string& tokens) {
-  Statement st;
-  if (db.Prepare("SELECT Id, Status, Tokens FROM Msg WHERE Hash = '" + hash + "';", st) !=
-      SQLITE_OK) {
+bool FindOn(Database& db, CachedStatement& cache, const std::string& hash, std::string_view body,
+            int& id, int& status, std::string& tokens) {
+  const auto st = cache.Get(db, "SELECT Id, Status, Tokens FROM Msg WHERE Hash = ?1;");
+  if (!st) {
     Trace("MAPIExists Error 3");
     const std::string error = db.ErrorMessage();
     std::fprintf(stderr, "%.*s\n", static_cast<int>(body.size()), body.data());
     std::fprintf(stderr, "Can't open database: %s\n", error.c_str());
     return false;
   }
-  if (st.Step() != SQLITE_ROW || st.DataCount() != 3) return false;
-  id = st.ColumnInt(0);
-  status = st.ColumnInt(1);
-  tokens = st.ColumnText(2);
+  st->BindText(1, hash);
+  if (st->Step() != SQLITE_ROW || st->DataCount() != 3) return false;
+  id = st->ColumnInt(0);
+  status = st->ColumnInt(1);
+  tokens = st->ColumnText(2);
   return true;
 }
 
@@ -163,7 +165,7 @@ int MessageLog::MAPIMaxId(const std::string& store) {
       std::fprintf(stderr, "Can't open database: %s\n", error.c_str());
       return 0;
     }
-    return MaxIdOn(*lease.db);
+    return MaxIdOn(*lease.db, lease.conn->maxId);
   } catch (const std::exception&) {
     return -1;
   }
@@ -181,7 +183,7 @@ bool MessageLog::MAPIExists(const std::string& store, std::string_view rawBody, 
       Trace("MAPIExists Error 2");
       return false;
     }
-    return FindOn(*lease.db, hash, body, id, status, tokens);
+    return FindOn(*lease.db, lease.conn->find, hash, body, id, status, tokens);
   } catch (const std::exception&) {
     Trace("MAPIExists Error 1");
     return false;
@@ -215,35 +217,30 @@ bool MessageLog::MAPIAdd(const std::string& store, const std::string& sender,
     const bool committed = WriteTransaction(db, [&] {
       int foundStatus = 0;
       std::string foundTokens;
-      found = FindOn(db, hash, body, foundId, foundStatus, foundTokens);
+      found = FindOn(db, lease.conn->find, hash, body, foundId, foundStatus, foundTokens);
       if (found) return true;
-      newId = MaxIdOn(db) + 1;
-      const std::string_view subjectText = CText(subject);
-      std::string sql;
-      sql.reserve(256 + sender.size() + senderEmail.size() + subjectText.size() + body.size() +
-                  lowerBody.size() + plainText.size() + tokens.size() + date.size() + time.size());
-      sql +=
+      newId = MaxIdOn(db, lease.conn->maxId) + 1;
+      const auto insert = lease.conn->insert.Get(
+          db,
           "INSERT INTO Msg (Id, Sender, SenderEMAIL, Subject, OrgMessage, Message, MsgTxt, "
-          "Tokens, ReceivedDate, ReceivedTime, Status, Hash) VALUES (";
-      sql += std::to_string(newId);
+          "Tokens, ReceivedDate, ReceivedTime, Status, Hash) VALUES "
+          "(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12);");
+      if (!insert) return false;
+      const std::string_view subjectText = CText(subject);
+      insert->BindInt(1, newId);
+      int column = 2;
+      std::string scratch;
       for (std::string_view text :
            {std::string_view(sender), std::string_view(senderEmail),
             subjectText.substr(0, Utf8PrefixLength(subjectText, kMaxSubject)), body, lowerBody,
-            plainText, std::string_view(tokens)}) {
-        sql += ", ";
-        AppendQuoted(sql, text);
-      }
+            plainText, std::string_view(tokens)})
+        insert->BindText(column++, Unquoted(text, scratch));
       // Date and time are the program's own formatter texts, used as given.
-      sql += ", '";
-      sql += CText(date);
-      sql += "', '";
-      sql += CText(time);
-      sql += "', ";
-      sql += std::to_string(status);
-      sql += ", '";
-      sql += hash;
-      sql += "');";
-      return db.Exec(sql, &error) == SQLITE_OK;
+      insert->BindText(9, CText(date));
+      insert->BindText(10, CText(time));
+      insert->BindInt(11, status);
+      insert->BindText(12, hash);
+      return insert->Step() == SQLITE_DONE;
     });
     if (!committed) {
       TraceLine("ERROR in MAPIAdd : 2");

@@ -85,15 +85,17 @@ class MessageLog {
 
  private:
   struct Connection {
-    std::mutex mutex;  // guards db: one operation at a time on this connection
+    std::mutex mutex;  // guards db and its statements: one operation at a time
     Database db;
+    // Declared after db: finalized before it closes.
+    CachedStatement find, maxId, insert;
   };
   // A log's connection, locked for the caller's operation; db is null when
   // the database could not be opened (error says why).
   struct Lease {
     std::shared_ptr<Connection> conn;
     std::unique_lock<std::mutex> lock;
-    Database* db = nullptr;
+    Database* db = nullptr;  // &conn->db once it is open
   };
   struct LogEntry {
     std::string senderEmail, message, subject, time;

@@ -65,6 +65,11 @@ class Statement {
   }
   int BindInt(int i, sqlite3_int64 value) { return sqlite3_bind_int64(stmt_, i, value); }
   bool IsPrepared() const { return stmt_ != nullptr; }
+  // Makes a prepared statement ready to run again, without parameters.
+  void Reset() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
   void Finalize();
   sqlite3_stmt** out() {
     Finalize();
@@ -73,6 +78,35 @@ class Statement {
 
  private:
   sqlite3_stmt* stmt_ = nullptr;
+};
+
+// A statement kept prepared for a connection's life: Use prepares it the
+// first time, and the statement is reset when the Use ends, so no read stays
+// open between operations.
+class CachedStatement {
+ public:
+  class Use {
+   public:
+    explicit Use(Statement* stmt) : stmt_(stmt) {}
+    ~Use() {
+      if (stmt_) stmt_->Reset();
+    }
+    Use(const Use&) = delete;
+    Use& operator=(const Use&) = delete;
+    explicit operator bool() const { return stmt_ != nullptr; }
+    Statement* operator->() const { return stmt_; }
+
+   private:
+    Statement* stmt_;
+  };
+  // Null (false) when the statement cannot be prepared on db.
+  Use Get(Database& db, const char* sql) {
+    if (!stmt_.IsPrepared() && db.Prepare(sql, stmt_) != SQLITE_OK) return Use(nullptr);
+    return Use(&stmt_);
+  }
+
+ private:
+  Statement stmt_;
 };
 
 // Runs fn inside BEGIN IMMEDIATE ... COMMIT (ROLLBACK when fn returns false or
