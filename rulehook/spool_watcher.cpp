@@ -144,8 +144,12 @@ std::vector<SpoolWatcher::Candidate> SpoolWatcher::CompleteFiles(LookReport& rep
     if (S_ISDIR(st.st_mode)) continue;
     const Seen current{static_cast<std::int64_t>(st.st_size), Nanoseconds(st.st_mtim)};
     const auto before = seen_.find(name);
-    if (before != seen_.end() && before->second.size == current.size &&
-        before->second.mtime == current.mtime) {
+    const bool unchanged = before != seen_.end() && before->second.size == current.size &&
+                           before->second.mtime == current.mtime;
+    const auto rest = resting_.find(name);
+    if (unchanged && rest != resting_.end() && --rest->second > 0) {
+      ++report.resting;
+    } else if (unchanged) {
       complete.push_back({name, current.mtime});
     } else {
       ++report.waiting;
@@ -154,6 +158,7 @@ std::vector<SpoolWatcher::Candidate> SpoolWatcher::CompleteFiles(LookReport& rep
   }
   seen_ = std::move(now);
   std::erase_if(reported_, [&](const std::string& name) { return !seen_.contains(name); });
+  std::erase_if(resting_, [&](const auto& entry) { return !seen_.contains(entry.first); });
   std::sort(complete.begin(), complete.end(), [](const Candidate& a, const Candidate& b) {
     return a.mtime != b.mtime ? a.mtime < b.mtime : a.name < b.name;
   });
@@ -166,8 +171,10 @@ bool SpoolWatcher::MoveTo(const std::string& name, const char* folder) {
   if (RenameKeeping(from, spool_ + "/" + folder, name, error)) {
     seen_.erase(name);
     reported_.erase(name);
+    resting_.erase(name);
     return true;
   }
+  resting_[name] = kRestingLooks;
   Report(name, "cannot move " + from + " to " + spool_ + "/" + folder + ": " + error);
   return false;
 }

@@ -26,6 +26,10 @@ constexpr char kRejectedFolder[] = "varnox-rejected";
 // A received SMS is a few kilobytes; anything this large is not one.
 constexpr std::int64_t kMaxSpoolFile = 8 * 1024 * 1024;
 
+// A file that could not be moved out of incoming/ (a spool the user may
+// not write) waits this many looks, about a minute, before the next try.
+constexpr int kRestingLooks = 60;
+
 // What one look at the spool did.
 struct LookReport {
   bool rulesLoaded = false;
@@ -34,6 +38,7 @@ struct LookReport {
   int moved = 0;     // files moved to the handled folder (reports included)
   int rejected = 0;  // files moved to the rejected folder
   int waiting = 0;   // files left for a later look (new, growing, or failing)
+  int resting = 0;   // files not moved lately, left alone until their next try
 };
 
 class SpoolWatcher {
@@ -76,6 +81,7 @@ class SpoolWatcher {
       std::numeric_limits<std::int64_t>::min();  // never a real stamp: the first look loads
   std::map<std::string, Seen> seen_;             // incoming/ at the previous look
   std::set<std::string> reported_;               // files whose trouble was told once
+  std::map<std::string, int> resting_;           // files not moved: looks left before the next try
 };
 
 }  // namespace varnox::rulehook

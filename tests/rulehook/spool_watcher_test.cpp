@@ -255,6 +255,25 @@ TEST_F(SpoolWatcherTest, NothingIsLostWhileTheLogCannotBeWritten) {
   EXPECT_EQ(Requests(), "7\n1\n");  // appended, never truncated
 }
 
+TEST_F(SpoolWatcherTest, AFileThatCannotBeMovedIsLoggedOnceAndTriedAgainLater) {
+  // A file where the handled folder should be: every move fails.
+  ASSERT_TRUE(WriteFile(spool + "/" + kHandledFolder, "in the way"));
+  Drop("modem1.stuck", SmsFile("4917", "stuck in incoming"));
+  testing::internal::CaptureStderr();
+  const LookReport first = LookTwice();
+  EXPECT_EQ(first.logged, 1);
+  EXPECT_EQ(first.moved, 0);
+  EXPECT_EQ(first.waiting, 1);
+  for (int i = 1; i < kRestingLooks; ++i) ASSERT_EQ(watcher->Look().resting, 1) << i;
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(said.find("cannot move"), said.rfind("cannot move")) << said;  // told once
+  fs::remove(spool + "/" + kHandledFolder);
+  // A minute of looks has passed: it is tried again, and moved.
+  EXPECT_EQ(watcher->Look().moved, 1);
+  EXPECT_TRUE(Incoming().empty());
+  EXPECT_EQ(Query(data + kSmsLogFile, "SELECT COUNT(*) FROM Spam;"), std::vector<std::string>{"1"});
+}
+
 TEST_F(SpoolWatcherTest, AMissingSpoolIsNoError) {
   fs::remove_all(spool);
   EXPECT_EQ(LookTwice().logged, 0);
