@@ -1,5 +1,6 @@
 // Received-message files of the smstools3 spool (incoming/): header lines,
-// an empty line, the text in the alphabet the Alphabet header names.
+// an empty line, the text in the alphabet the Alphabet header names (ISO,
+// GSM, UCS2, UTF-8; only its first three letters count).
 #pragma once
 
 #include <ctime>
@@ -24,6 +25,9 @@ bool ParseIncomingSms(std::string_view file, IncomingSms& sms, std::string& erro
 // lone surrogate) gives U+FFFD, never a failure.
 std::string Iso885915ToUtf8(std::string_view bytes);
 std::string Ucs2BigEndianToUtf8(std::string_view bytes);
+// The GSM 03.38 default alphabet (with its extension table) to UTF-8, as
+// smsd stores a message when it does not convert the character set.
+std::string Gsm0338ToUtf8(std::string_view bytes);
 // bytes with every byte that is not part of a valid UTF-8 sequence replaced
 // by U+FFFD.
 std::string ValidUtf8(std::string_view bytes);

@@ -39,6 +39,16 @@ TEST(IncomingSms, SmstoolsFileIsReadWithItsAlphabet) {
   EXPECT_FALSE(sms.hasReceived);
 }
 
+TEST(IncomingSms, GsmAlphabetIsDecoded) {
+  EXPECT_EQ(Gsm0338ToUtf8(std::string("\x00\x01\x10\x1E\x7F", 5)), "@£Δßà");
+  EXPECT_EQ(Gsm0338ToUtf8("\x1B\x65 5\x1B\x3C\x1B\x3E \x1B\x41 \x1B"), "€ 5[] A  ");
+  EXPECT_EQ(Gsm0338ToUtf8("a\x80"), "a\uFFFD");
+  IncomingSms sms;
+  std::string error;
+  ASSERT_TRUE(ParseIncomingSms(std::string("From: 49\nAlphabet: GSM\n\n\x00home", 29), sms, error));
+  EXPECT_EQ(sms.text, "@home");
+}
+
 TEST(IncomingSms, InvalidUtf8BecomesReplacementCharacters) {
   EXPECT_EQ(ValidUtf8("Grüße 😀 €"), "Grüße 😀 €");
   EXPECT_EQ(ValidUtf8("a\xFF"
