@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds Varnox and runs it. Without arguments it shows what the analysis makes
-# of a sample message; with arguments they go to varnox (try --help).
+# Builds Varnox and runs it: without arguments the watching scan on the
+# default root (as `varnox scan`), else varnox with those arguments (try --help).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VARNOX_BUILD:-$root/build}/release
@@ -14,10 +14,6 @@ varnox="$build/bin/varnox"
 if [ $# -gt 0 ]; then
   exec "$varnox" "$@"
 fi
-sample="$root/share/sample-message.txt"
-echo "== varnox tokens < $sample"
-"$varnox" tokens < "$sample"
-echo "== varnox fingerprint < $sample"
-"$varnox" fingerprint < "$sample"
-echo "== varnox similar --rule-text 'Cheap pills, online pharmacy, order now' --certainty 40 < $sample"
-"$varnox" similar --rule-text 'Cheap pills, online pharmacy, order now' --certainty 40 < "$sample"
+# Without arguments: the program on its default root, watching the mail
+# folder and the SMS spool there until Ctrl-C.
+exec "$varnox" scan

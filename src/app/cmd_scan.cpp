@@ -91,11 +91,19 @@ int RunScan(const ScanOptions& o) {
   PauseGate helpers(true);
   storage->rules.LoadRules();  // before the first requests are looked up
   const std::string spool = o.spool.empty() ? storage->locations.DeviceRoot() + "/spool" : o.spool;
+  if (o.spool.empty()) {
+    // The default spool is Varnox's own: ready for smsd or for files put there.
+    for (const char* sub : {"/incoming", "/outgoing"}) CreateDirectoryChain(spool + sub);
+  }
   // The SMS companion takes its folders from the environment, which must be
   // set before any thread runs; it starts its own watcher of the spool.
   ::setenv("VARNOX_DATA_FOLDER", storage->locations.DataFolder().c_str(), 1);
   ::setenv("VARNOX_SMS_SPOOL", spool.c_str(), 1);
   const SharedLibrary companion = LoadCompanion();
+  std::fprintf(stderr,
+               "varnox: watching the mail folder %s and the SMS spool %s%s (Ctrl-C stops)\n",
+               MailFolder(o.mail, *storage).c_str(), spool.c_str(),
+               companion.IsOpen() ? "" : " for responses only (no librulehook.so)");
   SmsSender sender(spool);
   AutoResponder responder(storage->locations, storage->rules, sender, helpers);
   std::thread responses([&] { responder.AutoResponseThread(); });

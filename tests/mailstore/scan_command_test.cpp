@@ -47,6 +47,9 @@ TEST(ScanCommand, RunsUntilInterruptedAndOnlyOnceARoot) {
   while (!fs::exists(inbox + "/.Spam/new/1.a.host") && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_TRUE(fs::exists(inbox + "/.Spam/new/1.a.host"));
+  // The default spool is made ready for smsd.
+  EXPECT_TRUE(fs::is_directory(root / "spool/incoming"));
+  EXPECT_TRUE(fs::is_directory(root / "spool/outgoing"));
 
   // A response rule added while the scan runs is loaded (rs.dat is renewed),
   // and a request for it is answered through the spool within seconds.
