@@ -240,7 +240,9 @@ bool MessageLog::MAPIAdd(const std::string& store, const std::string& sender,
       insert->BindText(10, CText(time));
       insert->BindInt(11, status);
       insert->BindText(12, hash);
-      return insert->Step() == SQLITE_DONE;
+      if (insert->Step() == SQLITE_DONE) return true;
+      error = db.ErrorMessage();  // before the rollback replaces it
+      return false;
     });
     if (!committed) {
       TraceLine("ERROR in MAPIAdd : 2");
