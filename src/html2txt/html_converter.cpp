@@ -8,71 +8,16 @@
 #include <cstring>
 #include <new>
 
+#include "html2txt/html_tables.h"
+
 namespace varnox {
 
 namespace {
 
 using Byte = unsigned char;
-
-struct Replacement {
-  std::string_view from;
-  std::string_view to;
-};
-
-// Tags that make line structure, in the order they are tried.
-constexpr std::array<Replacement, 22> kTags{{
-    {"h1", "\n"},
-    {"/h1", "\n"},
-    {"h2", "\n"},
-    {"/h2", "\n"},
-    {"h3", "\n"},
-    {"/h3", "\n"},
-    {"h4", "\n"},
-    {"/h4", "\n"},
-    {"cite", "\""},
-    {"/cite", "\""},
-    {"ul", "\n"},
-    {"ol", "\n"},
-    {"dl", "\n"},
-    {"li", "\n\t\xE3\x83\xBB"},  // U+30FB KATAKANA MIDDLE DOT as bullet
-    {"dt", "\n\t\xE3\x83\xBB"},
-    {"/tr", "\n"},
-    {"div", "\n"},
-    {"/div", "\n"},
-    {"p", "\n\n"},
-    {"/p", "\n"},
-    {"br", "\n"},
-    {"/br", "\n"},
-}};
-
-// Decoded entities without their '&', in the order they are tried. The
-// accented letters come out as UTF-8, upper- and lower-case entities alike.
-constexpr std::array<Replacement, 24> kEntities{{
-    {"lt;", "<"},
-    {"gt;", ">"},
-    {"amp;", "&"},
-    {"quot;", "\""},
-    {"Aacute;", "\xC3\xA1"},
-    {"Iacute;", "\xC3\xAD"},
-    {"ETH;", "\xC3\x90"},
-    {"Ntilde;", "\xC3\xB1"},
-    {"Oacute;", "\xC3\xB3"},
-    {"Oslash;", "0"},
-    {"Uacute;", "\xC3\xBA"},
-    {"Yacute;", "Y"},
-    {"aacute;", "\xC3\xA1"},
-    {"iacute;", "\xC3\xAD"},
-    {"eth;", "\xC3\x90"},
-    {"ntilde;", "\xC3\xB1"},
-    {"oacute;", "\xC3\xB3"},
-    {"oslash;", "0"},
-    {"uacute;", "\xC3\xBA"},
-    {"yacute;", "Y"},
-    {"reg;", "(r)"},
-    {"copy;", "(c)"},
-    {"trade;", "tm"},
-    {"nbsp;", " "},
-}};
+using html::kEntities;
+using html::kTags;
+using html::Replacement;
 
 // Pattern bytes match an input byte that equals them or that does with bit
 // 0x20 set: lower-case letters match both cases, punctuation also matches the

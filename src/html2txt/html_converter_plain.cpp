@@ -7,70 +7,15 @@
 #include <string_view>
 
 #include "html2txt/html_converter.h"
+#include "html2txt/html_tables.h"
 
 namespace varnox {
 
 namespace {
 
-struct Replacement {
-  std::string_view from;
-  std::string_view to;
-};
-
-// Tags that make line structure, in the order they are tried.
-constexpr std::array<Replacement, 22> kTagTable{{
-    {"h1", "\n"},
-    {"/h1", "\n"},
-    {"h2", "\n"},
-    {"/h2", "\n"},
-    {"h3", "\n"},
-    {"/h3", "\n"},
-    {"h4", "\n"},
-    {"/h4", "\n"},
-    {"cite", "\""},
-    {"/cite", "\""},
-    {"ul", "\n"},
-    {"ol", "\n"},
-    {"dl", "\n"},
-    {"li", "\n\t\xE3\x83\xBB"},  // U+30FB KATAKANA MIDDLE DOT as bullet
-    {"dt", "\n\t\xE3\x83\xBB"},
-    {"/tr", "\n"},
-    {"div", "\n"},
-    {"/div", "\n"},
-    {"p", "\n\n"},
-    {"/p", "\n"},
-    {"br", "\n"},
-    {"/br", "\n"},
-}};
-
-// Entities that are decoded, in the order they are tried. The accented
-// letters come out as UTF-8, upper- and lower-case entities alike.
-constexpr std::array<Replacement, 24> kEntityTable{{
-    {"&lt;", "<"},
-    {"&gt;", ">"},
-    {"&amp;", "&"},
-    {"&quot;", "\""},
-    {"&Aacute;", "\xC3\xA1"},
-    {"&Iacute;", "\xC3\xAD"},
-    {"&ETH;", "\xC3\x90"},
-    {"&Ntilde;", "\xC3\xB1"},
-    {"&Oacute;", "\xC3\xB3"},
-    {"&Oslash;", "0"},
-    {"&Uacute;", "\xC3\xBA"},
-    {"&Yacute;", "Y"},
-    {"&aacute;", "\xC3\xA1"},
-    {"&iacute;", "\xC3\xAD"},
-    {"&eth;", "\xC3\x90"},
-    {"&ntilde;", "\xC3\xB1"},
-    {"&oacute;", "\xC3\xB3"},
-    {"&oslash;", "0"},
-    {"&uacute;", "\xC3\xBA"},
-    {"&yacute;", "Y"},
-    {"&reg;", "(r)"},
-    {"&copy;", "(c)"},
-    {"&trade;", "tm"},
-    {"&nbsp;", " "},
-}};
+using html::kEntities;
+using html::kTags;
+using html::Replacement;
 
 constexpr std::array<std::string_view, 3> kSkippedElements{"script", "style", "xml"};
 
@@ -163,7 +108,7 @@ std::string HtmlToTextPlain(std::string_view in, std::string* title) {
       return i + 7;
     }
 
-    for (const Replacement& tag : kTagTable) {
+    for (const Replacement& tag : kTags) {
       if (TagAt(in, d, tag.from)) {
         out.Put(tag.to);
         d += tag.from.size();
@@ -212,10 +157,10 @@ std::string HtmlToTextPlain(std::string_view in, std::string* title) {
     if (in_tag) return d;
 
     if (c == '&') {
-      for (const Replacement& entity : kEntityTable) {
-        if (MatchAt(in, d, entity.from)) {
+      for (const Replacement& entity : kEntities) {  // names without their '&'
+        if (MatchAt(in, d + 1, entity.from)) {
           out.Put(entity.to);
-          return d + entity.from.size() - 1;
+          return d + entity.from.size();
         }
       }
     }
