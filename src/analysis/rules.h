@@ -25,6 +25,8 @@ struct RuleEntry {
   int useResponse = 0;
   int filterBySender = 0;  // non-zero: matches by sender only
   float certainty = 0.0f;  // percent
+
+  bool operator==(const RuleEntry&) const = default;
 };
 
 class RuleIndex;
@@ -41,6 +43,12 @@ struct RuleTable {
   std::array<RuleEntry, kMaxRules> entries;
   int count = 0;
   std::function<void(RuleTable&)> loader;
+  // Whether a load has ever succeeded: until then the table says nothing
+  // about the rules, and nothing may be classified by it.
+  bool loaded = false;
+  // Moves whenever the rules held change (a load with other rules, a
+  // removal), so verdicts can be tied to the rules they were made under.
+  unsigned generation = 0;
 
   // Lookup structure over the entries, rebuilt on the next check after a
   // change. Callers that edit entries directly must call MarkChanged().

@@ -1,11 +1,13 @@
 #include "storage/rule_store.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "analysis/fixed_text.h"
 #include "analysis/tokenizer.h"
@@ -219,6 +221,7 @@ void RuleStore::RemoveRuleEntry(const std::string& sender, const std::string& me
     for (int j = i; j + 1 < table_.count; ++j) table_.entries[j] = std::move(table_.entries[j + 1]);
     table_.entries[table_.count - 1] = RuleEntry{};
     --table_.count;
+    ++table_.generation;
     table_.MarkChanged();
     return;
   }
@@ -230,42 +233,86 @@ bool RuleStore::LoadRules() {
 }
 
 bool RuleStore::LoadRulesLocked() {
-  ClearRuleTable(table_);
+  std::string path, table;
   try {
-    std::string path, table;
     locations_.ResolveRulesPath(path, table);
     if (TraceEnabled()) Trace(path + " ; " + table);
-    if (!OpenRulesDb()) {
+    // Read into a fresh list first: a load that fails keeps the rules in
+    // force, since an emptied table would pass every message as normal.
+    std::vector<RuleEntry> rules;
+    std::string error;
+    if (!ReadRules(rules, error)) {
       Trace("Failed to open db");
+      // The next try opens the file afresh: it may have been replaced.
+      db_.Close();
+      ReportLoadFailure(path.empty() ? "(no data folder)" : path, error);
       return false;
     }
-    Statement stmt;
-    if (db_.Prepare(FormatSql("SELECT Id, Sender, Message, Tokens, Response, UseResponse, "
-                              "FilterBySender, Certainty FROM %s;",
-                              kRulesTable),
-                    stmt) != SQLITE_OK)
-      return false;
-    while (table_.count < kMaxRules && stmt.Step() == SQLITE_ROW) {
-      if (stmt.DataCount() != 8) continue;
-      RuleEntry e;
-      e.id = stmt.ColumnInt(0);
-      CopyFixedText(e.sender, stmt.ColumnText(1));
-      e.message = stmt.ColumnText(2);
-      // NULL or empty Tokens give an empty list with count 0.
-      SplitTokenString(stmt.ColumnText(3).c_str(), e.tokens, e.tokenCount);
-      // The matcher searches the list; a row written elsewhere may be unsorted.
-      SortTokenList(e.tokens, e.tokenCount);
-      e.response = stmt.ColumnText(4);
-      e.useResponse = stmt.ColumnInt(5);
-      e.filterBySender = stmt.ColumnInt(6);
-      e.certainty = static_cast<float>(stmt.ColumnInt(7));
-      AppendRule(table_, std::move(e));
+    loadFailureReported_ = false;
+    const bool same = table_.loaded && static_cast<int>(rules.size()) == table_.count &&
+                      std::equal(rules.begin(), rules.end(), table_.entries.begin());
+    if (!same) {
+      ClearRuleTable(table_);
+      for (RuleEntry& e : rules) AppendRule(table_, std::move(e));
+      ++table_.generation;
     }
+    table_.loaded = true;
     return true;
   } catch (...) {
     Trace("general error");
+    ReportLoadFailure(path, "unexpected error");
     return false;
   }
+}
+
+bool RuleStore::ReadRules(std::vector<RuleEntry>& rules, std::string& error) {
+  if (!OpenRulesDb()) {
+    error = "cannot open the database";
+    return false;
+  }
+  Statement stmt;
+  if (db_.Prepare(FormatSql("SELECT Id, Sender, Message, Tokens, Response, UseResponse, "
+                            "FilterBySender, Certainty FROM %s;",
+                            kRulesTable),
+                  stmt) != SQLITE_OK) {
+    error = db_.ErrorMessage();
+    return false;
+  }
+  int rc = SQLITE_OK;
+  while (rules.size() < static_cast<std::size_t>(kMaxRules) && (rc = stmt.Step()) == SQLITE_ROW) {
+    if (stmt.DataCount() != 8) continue;
+    RuleEntry& e = rules.emplace_back();
+    e.id = stmt.ColumnInt(0);
+    CopyFixedText(e.sender, stmt.ColumnText(1));
+    e.message = stmt.ColumnText(2);
+    // NULL or empty Tokens give an empty list with count 0.
+    SplitTokenString(stmt.ColumnText(3).c_str(), e.tokens, e.tokenCount);
+    // The matcher searches the list; a row written elsewhere may be unsorted.
+    SortTokenList(e.tokens, e.tokenCount);
+    e.response = stmt.ColumnText(4);
+    e.useResponse = stmt.ColumnInt(5);
+    e.filterBySender = stmt.ColumnInt(6);
+    e.certainty = static_cast<float>(stmt.ColumnInt(7));
+  }
+  // A read cut short by a locked or damaged database is no set of rules.
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+    error = db_.ErrorMessage();
+    return false;
+  }
+  return true;
+}
+
+void RuleStore::ReportLoadFailure(const std::string& path, const std::string& error) {
+  if (loadFailureReported_) return;
+  loadFailureReported_ = true;
+  std::fprintf(stderr, "varnox: cannot load the rules from %s: %s%s\n", path.c_str(), error.c_str(),
+               table_.loaded ? "; the rules loaded before stay in force"
+                             : "; no message is classified until they can be read");
+}
+
+bool RuleStore::RulesLoaded() {
+  std::lock_guard<std::mutex> guard(table_.lock);
+  return table_.loaded;
 }
 
 void RuleStore::InstallLoader() {

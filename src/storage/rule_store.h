@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "analysis/rules.h"
 #include "storage/data_locations.h"
@@ -36,8 +37,12 @@ class RuleStore {
   // that equals them ignoring case. True when the delete statement succeeded.
   bool DeleteRule(const std::string& sender, const std::string& message);
 
-  // Refills the table from the database (at most kMaxRules entries).
+  // Refills the table from the database (at most kMaxRules entries). A
+  // failed load keeps the table as it was and says so once on standard
+  // error, with the database's path.
   bool LoadRules();
+  // Whether a load has ever succeeded; until then nothing may be classified.
+  bool RulesLoaded();
   // The same with the table's lock already held (the table's loader).
   bool LoadRulesLocked();
   // Makes the table load itself through this store when it is found empty.
@@ -56,6 +61,8 @@ class RuleStore {
  private:
   // All of these run with table_.lock held.
   bool OpenRulesDb();
+  bool ReadRules(std::vector<RuleEntry>& rules, std::string& error);
+  void ReportLoadFailure(const std::string& path, const std::string& error);
   int RulesExec(const std::string& sql);
   int RulesMaxIdLocked();
   int StoredRuleCount();
@@ -69,6 +76,7 @@ class RuleStore {
   RuleTable& table_;
   Database db_;  // kept open for the run once opened; guarded by table_.lock
   bool loaderInstalled_ = false;
+  bool loadFailureReported_ = false;  // the current run of failed loads was reported
 };
 
 }  // namespace varnox
