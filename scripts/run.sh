@@ -6,8 +6,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VARNOX_BUILD:-$root/build}/release
 
 "$root/scripts/deps.sh" build
+# Every option is set here: the folder is shared with the test script, which
+# turns the tests and benchmarks on (they need packages this one does not install).
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVARNOX_TESTS=OFF -DVARNOX_BENCH=OFF >/dev/null
+  -DVARNOX_TESTS=OFF -DVARNOX_BENCH=OFF -DVARNOX_SANITIZE=OFF -DVARNOX_SANITIZE_THREAD=OFF \
+  -DVARNOX_FUZZ=OFF >/dev/null
 cmake --build "$build" --target varnox >&2
 
 varnox="$build/bin/varnox"

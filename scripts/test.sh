@@ -48,17 +48,22 @@ suite() {  # suite NAME CMAKE-ARGS...
   rm -f "$log"
 }
 
-suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Every option each build relies on is set, whatever an earlier configure of
+# the same folder chose (./scripts/run.sh shares build/release with tests off).
+suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNOX_TESTS=ON -DVARNOX_BENCH=ON \
+  -DVARNOX_SANITIZE=OFF -DVARNOX_SANITIZE_THREAD=OFF -DVARNOX_FUZZ=OFF
 suite sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang-14 \
-  -DCMAKE_CXX_COMPILER=clang++-14 -DVARNOX_SANITIZE=ON -DVARNOX_FUZZ=ON -DVARNOX_BENCH=OFF
+  -DCMAKE_CXX_COMPILER=clang++-14 -DVARNOX_TESTS=ON -DVARNOX_SANITIZE=ON \
+  -DVARNOX_SANITIZE_THREAD=OFF -DVARNOX_FUZZ=ON -DVARNOX_BENCH=OFF
 
 # The tests of threads sharing the rule table and the SMS log connection,
 # alone, under ThreadSanitizer.
 echo "== thread: configure and build"
 tsan="$build/thread"
 if cmake -S "$root" -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-     -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 -DVARNOX_SANITIZE_THREAD=ON \
-     -DVARNOX_BENCH=OFF -DVARNOX_CORPUS_DIR="$corpus" >/dev/null &&
+     -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 -DVARNOX_TESTS=ON \
+     -DVARNOX_SANITIZE=OFF -DVARNOX_SANITIZE_THREAD=ON -DVARNOX_FUZZ=OFF -DVARNOX_BENCH=OFF \
+     -DVARNOX_CORPUS_DIR="$corpus" >/dev/null &&
    cmake --build "$tsan" -j "$jobs"; then
   log=$(mktemp)
   ctest --test-dir "$tsan" --output-on-failure 2>&1 | tee "$log"
