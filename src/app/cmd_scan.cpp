@@ -45,9 +45,12 @@ int RunScan(const ScanOptions& o) {
   // A second scan on the same root would log messages twice.
   SingleInstanceLock instance(root);
   if (!instance.held()) {
-    std::fprintf(stderr, "varnox: %s\n",
-                 instance.error().empty() ? "another copy is already running on this root"
-                                          : instance.error().c_str());
+    // 255 says another copy runs; a lock that cannot be taken is an error.
+    if (!instance.error().empty()) {
+      std::fprintf(stderr, "varnox: cannot take the lock %s\n", instance.error().c_str());
+      return 1;
+    }
+    std::fprintf(stderr, "varnox: another copy is already running on this root\n");
     return 255;
   }
   auto storage = OpenStorage(o.mail.storage);

@@ -174,6 +174,9 @@ TEST(CommandLine, WhatCannotBeUsedIsNamedAndFails) {
          fs::create_directory(db);  // can be neither opened nor made
        },
        "/Varnox/dba/Rules_0.db", 1, 2, 1},
+      // The lock of the one running copy cannot be taken: no other copy runs.
+      {"lock unusable", [](const std::string& root) { fs::create_directory(root + "/.MainEvent"); },
+       "/.MainEvent", 1, 1, 0},
       {"log garbage", [](const std::string& root) { Garble(root + "/Varnox/dba/Home.db"); },
        "/Varnox/dba/Home.db", 1, 1, 0},
   };
@@ -215,6 +218,26 @@ TEST(CommandLine, WhatCannotBeUsedIsNamedAndFails) {
       EXPECT_NE(log.out.find("\tx@spam.example\tspam\thi\n"), std::string::npos) << log.out;
     }
   }
+}
+
+TEST(CommandLine, ARootThatCannotBeWrittenIsNamed) {
+  TempRoot parent;
+  const std::string root = parent / "root";
+  fs::create_directories(root);
+  const std::string failures = testsupport::WithoutWriteAccess(parent.path(), root, [&] {
+    std::string failed;
+    for (const auto& [command, status] : {std::pair{"scan --once", 1},
+                                          {"scan", 1},
+                                          {"rules", 1},
+                                          {"log", 1},
+                                          {"check /dev/null", 2}}) {
+      const CommandOutput r = Shell(std::string("{v} ") + command, root);
+      if (r.status != status || r.out.find(root + " cannot be written") == std::string::npos)
+        failed += std::string(command) + ": " + std::to_string(r.status) + " " + r.out + "\n";
+    }
+    return failed;
+  });
+  EXPECT_EQ(failures, "");
 }
 
 }  // namespace

@@ -135,7 +135,9 @@ TEST_F(Failures, TheCompanionTakesNoSmsBeforeTheRulesCanBeRead) {
     {
       CaughtStderr err(root / "stderr");
       for (int look = 0; look < 3; ++look) EXPECT_EQ(watcher.Look().logged, 0);
+      // One line, with the path, however often the load is tried.
       EXPECT_EQ(Count(err.Text(), data + kRulesFile), 1u) << err.Text();
+      EXPECT_EQ(Count(err.Text(), "\n"), 1u) << err.Text();
     }
     EXPECT_EQ(FilesUnder(spool + "/incoming").size(), 1u);
     EXPECT_EQ(Query(data + kSmsLogFile, "SELECT Id FROM Spam;").size(), logged);
