@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <functional>
-#include <random>
 
 #include "app/stdin_text.h"
 #include "platform/maildir.h"
@@ -29,6 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testsupport::CommandOutput;
+using testsupport::Garble;
 using testsupport::Query;
 using testsupport::RunShell;
 using testsupport::TempRoot;
@@ -132,15 +132,6 @@ TEST(CommandLine, AnInvalidByteInFromStillMeetsSenderRules) {
       Shell("printf 'From: <x\\377@example.com>\\nSubject: t\\n\\nhi\\n' | {v} check", root.path());
   EXPECT_EQ(r.status, 1) << r.out;
   EXPECT_NE(r.out.find("spam (rule 1, sender rule)"), std::string::npos) << r.out;
-}
-
-// Replaces a database by random bytes, its -wal and -shm files removed.
-void Garble(const std::string& db) {
-  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(db + suffix);
-  std::mt19937 rng(3);
-  std::string bytes(8192, '\0');
-  for (char& c : bytes) c = static_cast<char>(rng());
-  ASSERT_TRUE(WriteFile(db, bytes));
 }
 
 TEST(CommandLine, WhatCannotBeUsedIsNamedAndFails) {

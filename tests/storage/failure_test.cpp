@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <random>
 
 #include "rulehook/spool_watcher.h"
 #include "storage/classify.h"
@@ -22,20 +21,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using testsupport::FilesUnder;
+using testsupport::Garble;
 using testsupport::Query;
 using testsupport::ReadAll;
 using testsupport::TempRoot;
 using testsupport::WriteFile;
-
-// Replaces a database by random bytes, its -wal and -shm files removed: a
-// new file, so no connection open on the old one reads it.
-void Garble(const std::string& db) {
-  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(db + suffix);
-  std::mt19937 rng(9);
-  std::string bytes(8192, '\0');
-  for (char& c : bytes) c = static_cast<char>(rng());
-  ASSERT_TRUE(WriteFile(db, bytes));
-}
 
 // A rules database of its own, made afresh with one sender rule.
 void WriteRules(const std::string& db, const std::string& sender) {
