@@ -248,6 +248,9 @@ LookReport SpoolWatcher::Look() {
   LookReport report;
   try {
     ReloadRulesIfSignalled(report);
+    // Without rules read once, every SMS would be logged as normal for good:
+    // the files wait for a look at which the rules can be read.
+    if (!rules_.RulesLoaded()) return report;
     for (const Candidate& c : CompleteFiles(report)) Handle(c.name, report);
   } catch (const std::exception& e) {
     // Out of memory and the like: the files stay, the next look tries again.

@@ -57,12 +57,12 @@ std::string Verdict(RuleTable& table, const std::string& bytes) {
 }
 
 int RunCheck(const CheckOptions& o) {
+  // 2, not 1: to a mail filter 1 means spam.
   auto storage = OpenStorage(o.mail.storage);
+  if (!storage) return 2;
   RuleTable& table = GlobalRuleTable();
-  if (!storage->rules.LoadRules()) {
-    std::fprintf(stderr, "varnox: cannot read the rules database\n");
-    return 2;
-  }
+  // Without the rules every message would pass as normal; the load said why.
+  if (!storage->rules.LoadRules()) return 2;
   CreateHtmlConverter();
   std::vector<std::string> files = o.files;
   if (files.empty()) files.push_back("-");
@@ -74,10 +74,10 @@ int RunCheck(const CheckOptions& o) {
     if (file == "-") {
       ok = ReadAll(stdin, bytes, error);
     } else {
-      std::FILE* f = std::fopen(file.c_str(), "rb");
-      ok = f != nullptr && ReadAll(f, bytes, error);
+      const std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(file.c_str(), "rb"),
+                                                              std::fclose);
       if (f == nullptr) error = std::strerror(errno);
-      if (f != nullptr) std::fclose(f);
+      ok = f != nullptr && ReadAll(f.get(), bytes, error);
     }
     if (!ok) {
       std::fprintf(stderr, "varnox: cannot read %s: %s\n", file.c_str(), error.c_str());

@@ -24,6 +24,15 @@ std::string BaseName(const std::string& path) {
   return name;
 }
 
+// The sender column: the display name, else the address (a From: with no
+// name), so that no row shows an empty sender.
+std::string Sender(const LogRow& row) {
+  if (!row.sender.empty()) return row.sender;
+  std::string address;
+  ExtractAddress(row.senderEmail, address);
+  return address;
+}
+
 // Prints the rows of one database for the day; returns how many.
 int PrintLog(MessageLog& log, const std::string& path, const LogOptions& o) {
   const bool sms = IsSmsLogPath(path);
@@ -35,7 +44,7 @@ int PrintLog(MessageLog& log, const std::string& path, const LogOptions& o) {
   const std::string store = sms ? "SMS" : BaseName(path);
   while (log.MAPIGetNextMessage(2, path, 1, 1, 1, o.day, spam, normal, row)) {
     std::printf("%s\t%s\t%d\t%s\t%s\t%s\t%s\n", sms ? "sms" : "mail", OneLine(store).c_str(),
-                row.id, OneLine(row.time).c_str(), OneLine(row.sender).c_str(),
+                row.id, OneLine(row.time).c_str(), OneLine(Sender(row)).c_str(),
                 row.status == 1 ? "spam" : "normal",
                 OneLine(sms ? row.rawBody : row.subject).c_str());
     ++n;
@@ -46,6 +55,7 @@ int PrintLog(MessageLog& log, const std::string& path, const LogOptions& o) {
 
 int RunLog(const LogOptions& o) {
   auto storage = OpenStorage(o.storage);
+  if (!storage) return 1;
   DataLocations& loc = storage->locations;
   if (loc.DataFolder().empty()) {
     std::fprintf(stderr, "varnox: no data folder under %s\n", loc.DeviceRoot().c_str());

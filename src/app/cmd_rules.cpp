@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "app/data_commands.h"
 #include "app/storage_setup.h"
@@ -15,15 +16,30 @@ struct RuleOptions {
   std::string response;
   bool useResponse = false;
   bool bySender = false;
-  double certainty = 90.0;
+  std::string certainty = "90";
 };
+
+// The command line takes what the rule editor takes: a rule that names
+// neither sender nor words, or a sender rule without a sender, would match
+// every message; a certainty outside 1..100 would never or always match.
+// Returns the reason to refuse, empty when the rule may be stored.
+std::string RefusedRule(const RuleOptions& o, int& certainty) {
+  if (o.sender.empty() && o.message.empty())
+    return "a rule needs a sender or a message; both are empty";
+  if (o.bySender && o.sender.empty()) return "a sender rule (--by-sender) needs a sender";
+  const std::string& c = o.certainty;
+  const bool digits =
+      !c.empty() && c.size() <= 3 && c.find_first_not_of("0123456789") == std::string::npos;
+  certainty = digits ? std::stoi(c) : 0;
+  if (certainty < 1 || certainty > 100)
+    return "the certainty must be a whole number from 1 to 100, not '" + c + "'";
+  return {};
+}
 
 int ListRules(const RuleOptions& o) {
   auto storage = OpenStorage(o.storage);
-  if (!storage->rules.LoadRules()) {
-    std::fprintf(stderr, "varnox: cannot read the rules database\n");
-    return 1;
-  }
+  if (!storage) return 1;
+  if (!storage->rules.LoadRules()) return 1;  // the load said why, with the path
   for (int i = 0; i < storage->rules.GetRuleCount(); ++i) {
     std::string sender, message, response;
     int useResponse = 0, bySender = 0, id = 0;
@@ -36,11 +52,17 @@ int ListRules(const RuleOptions& o) {
 }
 
 int AddRuleCommand(const RuleOptions& o) {
+  int certainty = 0;
+  if (const std::string refused = RefusedRule(o, certainty); !refused.empty()) {
+    std::fprintf(stderr, "varnox: %s\n", refused.c_str());
+    return 1;
+  }
   auto storage = OpenStorage(o.storage);
+  if (!storage) return 1;
   storage->rules.LoadRules();
   const int before = storage->rules.GetRuleCount();
   if (!storage->rules.AddRule(o.sender, o.message, o.response, o.useResponse ? 1 : 0,
-                              o.bySender ? 1 : 0, static_cast<float>(o.certainty))) {
+                              o.bySender ? 1 : 0, static_cast<float>(certainty))) {
     if (before >= kMaxRules)
       std::fprintf(stderr, "varnox: %d rules are stored already; delete one first\n", kMaxRules);
     else
@@ -53,6 +75,7 @@ int AddRuleCommand(const RuleOptions& o) {
 
 int DeleteRuleCommand(const RuleOptions& o) {
   auto storage = OpenStorage(o.storage);
+  if (!storage) return 1;
   // Stored texts carry blanks for apostrophes; the comparison is exact.
   std::string sender = o.sender, message = o.message;
   SanitizeSqlText(sender);
@@ -96,9 +119,8 @@ void AddRulesCommand(CLI::App& app, CommandResult& result) {
   add->add_option("--response", o->response, "Text sent back by SMS when the rule fires");
   add->add_flag("--use-response", o->useResponse, "Send the response");
   add->add_flag("--by-sender", o->bySender, "Match by sender only (a sender rule)");
-  add->add_option("--certainty", o->certainty, "Certainty in percent (stored as a whole number)")
-      ->capture_default_str()
-      ->check(CLI::Range(0.0, 1.0e6));
+  add->add_option("--certainty", o->certainty, "Certainty in percent, a whole number from 1 to 100")
+      ->capture_default_str();
   add->callback([o, &result] { result.status = AddRuleCommand(*o); });
 
   CLI::App* del = rules->add_subcommand("delete", "Delete the rules with this sender and message");

@@ -41,16 +41,25 @@ ScanHooks TerminalHooks() {
 
 int RunScan(const ScanOptions& o) {
   const std::string root = ResolveDeviceRoot(o.mail.storage.root);
-  CreateDirectoryChain(root);
+  if (!PrepareDeviceRoot(root)) return 1;
   // A second scan on the same root would log messages twice.
   SingleInstanceLock instance(root);
   if (!instance.held()) {
-    std::fprintf(stderr, "varnox: %s\n",
-                 instance.error().empty() ? "another copy is already running on this root"
-                                          : instance.error().c_str());
+    // 255 says another copy runs; a lock that cannot be taken is an error.
+    if (!instance.error().empty()) {
+      std::fprintf(stderr, "varnox: cannot take the lock %s\n", instance.error().c_str());
+      return 1;
+    }
+    std::fprintf(stderr, "varnox: another copy is already running on this root\n");
     return 255;
   }
   auto storage = OpenStorage(o.mail.storage);
+  if (!storage) return 1;
+  if (storage->locations.DataFolder().empty()) {
+    std::fprintf(stderr, "varnox: cannot make the data folder %s/%s/dba\n", root.c_str(),
+                 kProductName);
+    return 1;
+  }
   InitMailHeaderParser();
   CreateHtmlConverter();
 
@@ -75,7 +84,22 @@ int RunScan(const ScanOptions& o) {
       std::printf("%s: %d examined, %d logged, %d moved\n", name.c_str(), report.examined,
                   report.logged, report.moved);
     }
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    // A pass that could not log or classify every message is no success,
+    // though each failure was told as it happened.
+    int status = std::fflush(stdout) == 0 ? 0 : 1;
+    if (!storage->rules.RulesLoaded()) {
+      std::string path, table;
+      storage->locations.ResolveRulesPath(path, table);
+      std::fprintf(stderr, "varnox: nothing was classified: the rules in %s could not be read\n",
+                   path.c_str());
+      status = 1;
+    }
+    for (const std::string& path : storage->messages.FailedLogs()) {
+      std::fprintf(stderr, "varnox: not every message was logged: %s could not be used\n",
+                   path.c_str());
+      status = 1;
+    }
+    return status;
   }
 
   // In the foreground until interrupted: a signal stops the scan at its next
@@ -111,9 +135,8 @@ int RunScan(const ScanOptions& o) {
     std::int64_t seen = RulesSignalStamp(storage->locations.DataFolder());
     while (helpers.Sleep(std::chrono::milliseconds(1000))) {
       const std::int64_t now = RulesSignalStamp(storage->locations.DataFolder());
-      if (now == seen) continue;
-      seen = now;
-      storage->rules.LoadRules();
+      // A load that fails keeps the rules in force and is tried again.
+      if (now != seen && storage->rules.LoadRules()) seen = now;
     }
   });
   std::thread waiter([&] {

@@ -1,29 +1,53 @@
 #include "app/stdin_text.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 
 namespace varnox {
+namespace {
+
+std::string TooLarge() {
+  return "more than " + std::to_string(kMaxInputBytes) + " bytes (" +
+         std::to_string(kMaxInputBytes >> 20) + " MiB), the most a command reads";
+}
+
+}  // namespace
 
 bool ReadAll(std::FILE* in, std::string& text, std::string& error) {
   text.clear();
+  // A file says its size: one too large is refused before a byte is read.
+  struct stat st {};
+  if (::fstat(::fileno(in), &st) == 0 && S_ISREG(st.st_mode)) {
+    if (static_cast<std::size_t>(st.st_size) > kMaxInputBytes) {
+      error = TooLarge();
+      return false;
+    }
+    text.reserve(static_cast<std::size_t>(st.st_size));
+  }
   char buf[1 << 16];
   for (;;) {
     const std::size_t n = std::fread(buf, 1, sizeof buf, in);
-    text.append(buf, n);
+    const void* nul = std::memchr(buf, '\0', n);
+    const std::size_t take =
+        nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - buf) : n;
+    if (text.size() + take > kMaxInputBytes) {
+      text = std::string();
+      error = TooLarge();
+      return false;
+    }
+    text.append(buf, take);
+    if (nul) return true;  // the rest is not read at all: it may never end
     if (n < sizeof buf) {
       if (std::ferror(in)) {
         error = std::strerror(errno);
+        text = std::string();
         return false;
       }
       return true;
     }
   }
-}
-
-void CutAtNul(std::string& text) {
-  const std::size_t nul = text.find('\0');
-  if (nul != std::string::npos) text.resize(nul);
 }
 
 bool ReadStdinText(std::string& text) {
@@ -32,7 +56,6 @@ bool ReadStdinText(std::string& text) {
     std::fprintf(stderr, "varnox: cannot read standard input: %s\n", error.c_str());
     return false;
   }
-  CutAtNul(text);
   return true;
 }
 

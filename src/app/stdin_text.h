@@ -1,20 +1,25 @@
 // Reading a whole input stream for the command-line tools.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
 namespace varnox {
 
-// Reads the stream to its end into text. Returns false (with errno's reason in
-// error) when a read fails; text then holds what was read so far.
+// The most input a command takes: more than a message may sensibly have,
+// and what keeps a command's memory bounded on endless input.
+constexpr std::size_t kMaxInputBytes = 128 * 1024 * 1024;
+
+// Reads the stream up to its end or its first NUL byte, which ends the text
+// (the operations take NUL-terminated text, so nothing after it counts).
+// Returns false, with the reason in error, when a read fails, when more than
+// kMaxInputBytes come before the end, or when the stream is a regular file
+// larger than that; text is then empty.
 bool ReadAll(std::FILE* in, std::string& text, std::string& error);
 
-// Cuts text at its first NUL byte: the operations take NUL-terminated text.
-void CutAtNul(std::string& text);
-
-// Reads standard input up to its end and cuts it at the first NUL. On a read
-// failure prints "varnox: cannot read standard input: <reason>" and returns false.
+// ReadAll on standard input. On failure prints "varnox: cannot read standard
+// input: <reason>" and returns false.
 bool ReadStdinText(std::string& text);
 
 // Writes all bytes to standard output; false on a write failure.

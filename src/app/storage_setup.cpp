@@ -1,8 +1,11 @@
 #include "app/storage_setup.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include "platform/clock.h"
@@ -28,10 +31,31 @@ YesNoQuestion TerminalQuestion(bool useCard) {
   };
 }
 
+bool PrepareDeviceRoot(const std::string& root) {
+  CreateDirectoryChain(root);
+  struct stat st {};
+  if (::stat(root.c_str(), &st) != 0) {
+    std::fprintf(stderr, "varnox: cannot make the device root %s: %s\n", root.c_str(),
+                 std::strerror(errno));
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    std::fprintf(stderr, "varnox: the device root %s is not a folder\n", root.c_str());
+    return false;
+  }
+  // The data folder, the lock and the spool are made inside it.
+  if (::access(root.c_str(), W_OK | X_OK) != 0) {
+    std::fprintf(stderr, "varnox: the device root %s cannot be written: %s\n", root.c_str(),
+                 std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
 std::unique_ptr<Storage> OpenStorage(const StorageOptions& options) {
-  auto storage =
-      std::make_unique<Storage>(ResolveDeviceRoot(options.root), DefaultClock(), GlobalRuleTable());
-  CreateDirectoryChain(storage->locations.DeviceRoot());
+  const std::string root = ResolveDeviceRoot(options.root);
+  if (!PrepareDeviceRoot(root)) return nullptr;
+  auto storage = std::make_unique<Storage>(root, DefaultClock(), GlobalRuleTable());
   storage->locations.FindInstallFolder();
   storage->InitStorage(1, TerminalQuestion(options.useCard));
   return storage;

@@ -21,8 +21,13 @@ void AddStorageOptions(CLI::App* cmd, StorageOptions& options);
 // answered No otherwise; --use-card answers Yes.
 YesNoQuestion TerminalQuestion(bool useCard);
 
+// Makes the device root when it is missing. False, with the path and the
+// reason on standard error, when it is no folder or cannot be written.
+bool PrepareDeviceRoot(const std::string& root);
+
 // Resolves the root and prepares it: the first command on a new root makes
-// the data folder and its databases.
+// the data folder and its databases. Null (the reason said on standard
+// error) when the root cannot be used.
 std::unique_ptr<Storage> OpenStorage(const StorageOptions& options);
 
 // Text for one tab-separated output line: control characters become blanks.

@@ -82,6 +82,9 @@ int StoreScan::MailStoreThread() {
 }
 
 bool StoreScan::RunPass() {
+  // Until the rules have been read once, a verdict would be "normal" for
+  // every message, logged for good: such a pass only tries the load again.
+  if (!rules_.RulesLoaded() && !rules_.LoadRules()) return gate_.Sleep(milliseconds(1000));
   if (RescanRequest.exchange(0) != 0) forced_ = true;
   try {
     if (!LogonMailStore()) return false;

@@ -127,6 +127,14 @@ MailHeaders ParseMailHeaders(std::string_view headerBlock) {
   }
   if (raw.haveFrom) {
     AddressListPtr list(internet_address_list_parse(nullptr, raw.from.c_str()));
+    // GMime refuses a field with invalid UTF-8 outright; with those bytes as
+    // U+FFFD the address still reads, and a sender rule still finds it.
+    if (list == nullptr && !g_utf8_validate(raw.from.c_str(), -1, nullptr)) {
+      GCharPtr valid(g_utf8_make_valid(raw.from.c_str(), -1));
+      list.reset(internet_address_list_parse(nullptr, valid.get()));
+    }
+    const std::size_t open = raw.from.rfind('<');
+    const std::size_t close = open == std::string::npos ? open : raw.from.find('>', open);
     if (list != nullptr && internet_address_list_length(list.get()) > 0) {
       InternetAddress* first = internet_address_list_get_address(list.get(), 0);
       // A group ("undisclosed-recipients:;") names no sender.
@@ -135,6 +143,13 @@ MailHeaders ParseMailHeaders(std::string_view headerBlock) {
         headers.senderAddress =
             CleanColumn(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(first)));
       }
+    } else if (list == nullptr && close != std::string::npos) {
+      // An address GMime cannot read ("<a b@example.com>"): its bytes as
+      // they stand are still the sender's address.
+      headers.senderAddress = CleanColumn(raw.from.substr(open + 1, close - open - 1).c_str());
+      GCharPtr decoded(
+          g_mime_utils_header_decode_phrase(nullptr, raw.from.substr(0, open).c_str()));
+      headers.senderName = CleanColumn(decoded.get());
     } else if (list == nullptr) {
       // No address at all ("From: John Doe"): the text is still the sender.
       GCharPtr decoded(g_mime_utils_header_decode_phrase(nullptr, raw.from.c_str()));

@@ -53,15 +53,14 @@ int MaxIdOn(Database& db, CachedStatement& cache) {
   return -1;
 }
 
-// The row with fingerprint hash, if any. body is only for the failure report.
-bool FindOn(Database& db, CachedStatement& cache, const std::string& hash, std::string_view body,
-            int& id, int& status, std::string& tokens) {
+// The row with fingerprint hash, if any. A log that cannot be queried gives
+// false with SQLite's message in error.
+bool FindOn(Database& db, CachedStatement& cache, const std::string& hash, int& id, int& status,
+            std::string& tokens, std::string& error) {
   const auto st = cache.Get(db, "SELECT Id, Status, Tokens FROM Msg WHERE Hash = ?1;");
   if (!st) {
     Trace("MAPIExists Error 3");
-    const std::string error = db.ErrorMessage();
-    std::fprintf(stderr, "%.*s\n", static_cast<int>(body.size()), body.data());
-    std::fprintf(stderr, "Can't open database: %s\n", error.c_str());
+    error = db.ErrorMessage();
     return false;
   }
   st->BindText(1, hash);
@@ -94,6 +93,28 @@ void ExtractAddress(std::string_view field, std::string& out) {
 MessageLog::MessageLog(DataLocations& locations) : locations_(locations) {}
 
 MessageLog::~MessageLog() = default;
+
+void MessageLog::ReportFailure(const std::string& store, const std::string& path,
+                               const std::string& error) {
+  std::lock_guard<std::mutex> guard(failuresMutex_);
+  const std::string& key = path.empty() ? store : path;
+  failed_.insert(key);
+  // Once until the log works again: a broken log would otherwise be told for
+  // every message of every pass. Never the message itself: it is private.
+  if (!failing_.insert(key).second) return;
+  std::fprintf(stderr, "varnox: the message log of the store %s (%s) cannot be used: %s\n",
+               store.c_str(), path.empty() ? kNoDataFolder : path.c_str(), error.c_str());
+}
+
+void MessageLog::ReportWorking(const std::string& path) {
+  std::lock_guard<std::mutex> guard(failuresMutex_);
+  failing_.erase(path);
+}
+
+std::vector<std::string> MessageLog::FailedLogs() const {
+  std::lock_guard<std::mutex> guard(failuresMutex_);
+  return {failed_.begin(), failed_.end()};
+}
 
 bool MessageLog::LogPath(const std::string& store, std::string& path) const {
   const std::string folder = locations_.DataFolder();
@@ -136,19 +157,22 @@ MessageLog::Lease MessageLog::AcquireStore(const std::string& store, std::string
 
 int MessageLog::MAPICreateLog(const std::string& store) {
   try {
-    std::string path;
-    if (LogPath(store, path)) {
-      ExecOnce(path, MsgCreateStatement());
-      std::string error;
-      Lease lease = Acquire(path, error);
-      if (lease.db != nullptr) {
-        Database& db = *lease.db;
-        const bool indexed =
-            WriteTransaction(db, [&] { return db.Exec(kIndexStatements, &error) == SQLITE_OK; });
-        if (!indexed) {
-          if (error.empty()) error = db.ErrorMessage();
-          std::fprintf(stderr, "SQL error: %s\n", error.c_str());
-        }
+    std::string path, error;
+    if (!LogPath(store, path)) {
+      ReportFailure(store, path, kNoDataFolder);
+    } else if (Lease lease = Acquire(path, error); lease.db == nullptr) {
+      ReportFailure(store, path, error);
+    } else {
+      Database& db = *lease.db;
+      // Result 1 is the table that exists already.
+      const int created = db.Exec(MsgCreateStatement(), &error);
+      const bool ready = (created == SQLITE_OK || created == 1) && WriteTransaction(db, [&] {
+                           return db.Exec(kIndexStatements, &error) == SQLITE_OK;
+                         });
+      if (!ready) {
+        if (error.empty()) error = db.ErrorMessage();
+        ReportFailure(store, path, error);
+        return 0;
       }
     }
   } catch (const std::exception&) {
@@ -159,10 +183,11 @@ int MessageLog::MAPICreateLog(const std::string& store) {
 
 int MessageLog::MAPIMaxId(const std::string& store) {
   try {
-    std::string error;
+    std::string error, path;
+    LogPath(store, path);
     Lease lease = AcquireStore(store, error);
     if (lease.db == nullptr) {
-      std::fprintf(stderr, "Can't open database: %s\n", error.c_str());
+      ReportFailure(store, path, error);
       return 0;
     }
     return MaxIdOn(*lease.db, lease.conn->maxId);
@@ -177,13 +202,21 @@ bool MessageLog::MAPIExists(const std::string& store, std::string_view rawBody, 
     tokens.clear();
     const std::string_view body = CText(rawBody);
     const std::string hash = Fingerprint(body);
-    std::string error;
+    std::string error, path;
+    LogPath(store, path);
     Lease lease = AcquireStore(store, error);
     if (lease.db == nullptr) {
       Trace("MAPIExists Error 2");
+      ReportFailure(store, path, error);
       return false;
     }
-    return FindOn(*lease.db, lease.conn->find, hash, body, id, status, tokens);
+    const bool found = FindOn(*lease.db, lease.conn->find, hash, id, status, tokens, error);
+    if (error.empty()) {
+      ReportWorking(path);
+    } else {
+      ReportFailure(store, path, error);
+    }
+    return found;
   } catch (const std::exception&) {
     Trace("MAPIExists Error 1");
     return false;
@@ -201,11 +234,12 @@ bool MessageLog::MAPIAdd(const std::string& store, const std::string& sender,
   try {
     const std::string_view body = CText(rawBody);
     const std::string hash = Fingerprint(body);
-    std::string error;
+    std::string error, path;
+    LogPath(store, path);
     Lease lease = AcquireStore(store, error);
     if (lease.db == nullptr) {
       TraceLine("ERROR in MAPIAdd : 1");
-      std::fprintf(stderr, "Can't open database: %s\n", error.c_str());
+      ReportFailure(store, path, error);
       return false;
     }
     Database& db = *lease.db;
@@ -217,8 +251,9 @@ bool MessageLog::MAPIAdd(const std::string& store, const std::string& sender,
     const bool committed = WriteTransaction(db, [&] {
       int foundStatus = 0;
       std::string foundTokens;
-      found = FindOn(db, lease.conn->find, hash, body, foundId, foundStatus, foundTokens);
+      found = FindOn(db, lease.conn->find, hash, foundId, foundStatus, foundTokens, error);
       if (found) return true;
+      if (!error.empty()) return false;
       newId = MaxIdOn(db, lease.conn->maxId) + 1;
       const auto insert = lease.conn->insert.Get(
           db,
@@ -247,9 +282,10 @@ bool MessageLog::MAPIAdd(const std::string& store, const std::string& sender,
     if (!committed) {
       TraceLine("ERROR in MAPIAdd : 2");
       if (error.empty()) error = db.ErrorMessage();
-      std::fprintf(stderr, "DB Error: %s\n", error.c_str());
+      ReportFailure(store, path, error);
       return false;
     }
+    ReportWorking(path);
     if (found) {
       id = foundId;
       TraceLine("MAPIExists : 1");
@@ -269,12 +305,16 @@ bool MessageLog::MAPIAdd(const std::string& store, const std::string& sender,
 bool MessageLog::MAPIUpdate(const std::string& storeOrPath, int id, int status) {
   try {
     std::string error;
-    Lease lease = !storeOrPath.empty() && storeOrPath.front() == '/'
-                      ? Acquire(storeOrPath, error)
-                      : AcquireStore(storeOrPath, error);
+    const bool byPath = !storeOrPath.empty() && storeOrPath.front() == '/';
+    std::string path = byPath ? storeOrPath : std::string();
+    if (!byPath) LogPath(storeOrPath, path);
+    // The store is the file's name when only the path is known.
+    const std::string store =
+        byPath ? path.substr(path.rfind('/') + 1, path.size() - path.rfind('/') - 4) : storeOrPath;
+    Lease lease = byPath ? Acquire(storeOrPath, error) : AcquireStore(storeOrPath, error);
     if (lease.db == nullptr) {
       TraceLine("ERROR in MAPIUpdate: 1");
-      std::fprintf(stderr, "Can't open database: %s\n", error.c_str());
+      ReportFailure(store, path, error);
       return false;
     }
     Database& db = *lease.db;
@@ -283,9 +323,10 @@ bool MessageLog::MAPIUpdate(const std::string& storeOrPath, int id, int status) 
     if (!WriteTransaction(db, [&] { return db.Exec(sql, &error) == SQLITE_OK; })) {
       TraceLine("ERROR in MAPIUpdate : 2");
       if (error.empty()) error = db.ErrorMessage();
-      std::fprintf(stderr, "DB Error: %s\n", error.c_str());
+      ReportFailure(store, path, error);
       return false;
     }
+    ReportWorking(path);
     return true;
   } catch (const std::exception&) {
     return false;

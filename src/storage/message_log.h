@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,6 +84,12 @@ class MessageLog {
   bool MAPIGetNextMessage(int mode, const std::string& path, int takeSms, int takeMms,
                           int takeOther, int dayCount, int spam, int normal, LogRow& row);
 
+  // The logs (their paths) that could not be opened, queried or written at
+  // some time during this run, in name order. A log that fails is said once
+  // on standard error, with its store, path and SQLite's message, until it
+  // works again.
+  std::vector<std::string> FailedLogs() const;
+
  private:
   struct Connection {
     std::mutex mutex;  // guards db and its statements: one operation at a time
@@ -103,6 +110,8 @@ class MessageLog {
   };
 
   bool LogPath(const std::string& store, std::string& path) const;
+  void ReportFailure(const std::string& store, const std::string& path, const std::string& error);
+  void ReportWorking(const std::string& path);
   Lease Acquire(const std::string& path, std::string& error);
   Lease AcquireStore(const std::string& store, std::string& error);
   bool OpenCursor(const std::string& path, int takeSms, int takeMms, int takeOther, int dayCount,
@@ -114,6 +123,10 @@ class MessageLog {
 
   std::mutex connectionsMutex_;  // guards connections_ (the map, not the connections)
   std::map<std::string, std::shared_ptr<Connection>> connections_;
+
+  mutable std::mutex failuresMutex_;  // guards failing_ and failed_
+  std::set<std::string> failing_;     // logs failing now, told once already
+  std::set<std::string> failed_;      // every log that failed during the run
 
   mutable std::mutex entriesMutex_;  // guards entries_: the viewer fills and reads it
   std::vector<LogEntry> entries_;

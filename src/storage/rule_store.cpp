@@ -266,9 +266,12 @@ bool RuleStore::LoadRulesLocked() {
 }
 
 bool RuleStore::ReadRules(std::vector<RuleEntry>& rules, std::string& error) {
-  if (!OpenRulesDb()) {
-    error = "cannot open the database";
-    return false;
+  // Opened quietly: a load tried again and again must not repeat itself, and
+  // its caller says the failure once, with the path.
+  if (!db_.IsOpen()) {
+    std::string path, table;
+    locations_.ResolveRulesPath(path, table);
+    if (const int rc = db_.Open(path, error); rc != SQLITE_OK && rc != 1) return false;
   }
   Statement stmt;
   if (db_.Prepare(FormatSql("SELECT Id, Sender, Message, Tokens, Response, UseResponse, "

@@ -33,7 +33,7 @@ TEST_F(DataCommands, RulesAreAddedListedReplacedAndDeleted) {
   EXPECT_EQ(r.out, "");
   EXPECT_TRUE(fs::exists(root / "Varnox/dba/Rules_0.db"));  // the first command prepares the root
 
-  EXPECT_EQ(Varnox("rules add --sender +4917 --message 'Win a prize now' --certainty 75.9").status,
+  EXPECT_EQ(Varnox("rules add --sender +4917 --message 'Win a prize now' --certainty 75").status,
             0);
   EXPECT_TRUE(fs::exists(root / "Varnox/dba/rs.dat"));
   EXPECT_EQ(Varnox("rules add --sender \"O'Brien\" --message '' --by-sender --use-response "

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <random>
 
 #include "storage/sqlite_db.h"
 
@@ -82,6 +83,14 @@ std::string WithoutWriteAccess(const std::string& root, const std::string& folde
   for (const auto& e : fs::directory_iterator(folder))
     fs::permissions(e.path(), fs::perms::owner_write, fs::perm_options::add);
   return failure;
+}
+
+void Garble(const std::string& db) {
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(db + suffix);
+  std::mt19937 rng(9);
+  std::string bytes(8192, '\0');
+  for (char& c : bytes) c = static_cast<char>(rng());
+  std::ofstream(db, std::ios::binary) << bytes;
 }
 
 WorkingDirectory::WorkingDirectory(const std::string& path) : old_(fs::current_path()) {

@@ -27,6 +27,10 @@ std::vector<std::string> FilesUnder(const std::string& folder);
 std::string WithoutWriteAccess(const std::string& root, const std::string& folder,
                                const std::function<std::string()>& check);
 
+// Replaces a database by random bytes, its -wal and -shm files removed: a
+// new file, which no connection open on the old one reads.
+void Garble(const std::string& db);
+
 // Runs the rest of a scope in another working directory, where a stray
 // relative path would create its file.
 class WorkingDirectory {

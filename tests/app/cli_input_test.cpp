@@ -1,0 +1,235 @@
+// The varnox program as a user runs it on bad input: rules the editor would
+// refuse, endless and oversized input, broken From: fields, and roots,
+// rules and logs that cannot be used.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "app/stdin_text.h"
+#include "platform/maildir.h"
+#include "support/run_command.h"
+#include "support/storage_helpers.h"
+#include "support/temp_root.h"
+
+// Sanitizers reserve far more address space than any limit the endless
+// input could be caught by.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define VARNOX_NO_MEMORY_LIMIT 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+#define VARNOX_NO_MEMORY_LIMIT 1
+#endif
+#endif
+
+namespace varnox {
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::CommandOutput;
+using testsupport::Garble;
+using testsupport::Query;
+using testsupport::RunShell;
+using testsupport::TempRoot;
+using testsupport::WriteFile;
+
+// A shell line in which {v} is the varnox under test; standard error joins
+// the output. Memory is capped so that a reader that never stops fails
+// instead of filling the machine.
+CommandOutput Shell(std::string line, const std::string& root) {
+  for (auto at = line.find("{v}"); at != std::string::npos; at = line.find("{v}"))
+    line.replace(at, 3, VARNOX_BINARY);
+#ifndef VARNOX_NO_MEMORY_LIMIT
+  line = "ulimit -v 2000000; " + line;
+#endif
+  return RunShell("export VARNOX_ROOT='" + root + "'; " + line + " 2>&1");
+}
+
+TEST(CommandLine, RulesThatWouldMatchEverythingOrNothingAreRefused) {
+  TempRoot root;
+  const struct {
+    const char* args;
+    int status;
+    const char* says;
+  } cases[] = {
+      {"--sender '' --message ''", 1, "both are empty"},
+      {"--by-sender --sender '' --message 'buy now'", 1, "needs a sender"},
+      {"--sender x --message y --certainty nan", 1, "whole number from 1 to 100, not 'nan'"},
+      {"--sender x --message y --certainty 1000", 1, "whole number from 1 to 100"},
+      {"--sender x --message y --certainty 0", 1, "whole number from 1 to 100"},
+      {"--sender x --message y --certainty abc", 1, "whole number from 1 to 100"},
+      {"--sender x --message y --certainty 90.5", 1, "whole number from 1 to 100"},
+      {"--sender x --message y --certainty ''", 1, "whole number from 1 to 100"},
+      {"--sender x --message y --certainty -5", 1, "whole number from 1 to 100"},
+      {"--sender x --message y --certainty 100", 0, ""},
+      {"--sender '' --message 'buy now' --certainty 1", 0, ""},
+      {"--by-sender --sender spam.example --message ''", 0, ""},
+  };
+  for (const auto& c : cases) {
+    const CommandOutput r = Shell(std::string("{v} rules add ") + c.args, root.path());
+    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.out;
+    EXPECT_NE(r.out.find(c.says), std::string::npos) << c.args << "\n" << r.out;
+  }
+  EXPECT_EQ(Shell("{v} rules", root.path()).out,
+            "1\tx\t0\t0\t100\ty\n"
+            "2\t\t0\t0\t1\tbuy now\n"
+            "3\tspam.example\t1\t0\t90\t\n");
+}
+
+TEST(CommandLine, InputStopsAtItsFirstNulAndHasALimit) {
+  TempRoot root;
+  const std::string big = root / "big";
+  ASSERT_TRUE(WriteFile(big, ""));
+  fs::resize_file(big, kMaxInputBytes + 1);  // sparse: cheap however large
+  const std::string tooLarge = "more than " + std::to_string(kMaxInputBytes) + " bytes";
+  const struct {
+    std::string line;
+    int status;
+    std::string says;
+  } cases[] = {
+      {"{v} check /dev/zero", 0, "/dev/zero: normal"},
+      {"{v} check </dev/zero", 0, "-: normal"},
+      {"{v} tokens </dev/zero", 0, "\n"},
+      {"{v} fingerprint </dev/zero", 0, "31d6cfe0d16ae931b73c59d7e0c089c0\n"},  // MD4 of nothing
+      {"{v} html2txt </dev/zero", 0, ""},
+      {"{v} check " + big, 2, "cannot read " + big + ": " + tooLarge},
+      {"{v} check <" + big, 2, tooLarge},
+      {"{v} similar --rule-text x <" + big, 2, "standard input: " + tooLarge},
+      {"head -c " + std::to_string(kMaxInputBytes + 1) + " /dev/zero | tr '\\0' a | {v} tokens", 2,
+       tooLarge},
+  };
+  for (const auto& c : cases) {
+    const CommandOutput r = Shell(c.line, root.path());
+    EXPECT_EQ(r.status, c.status) << c.line << "\n" << r.out.substr(0, 300);
+    EXPECT_NE(r.out.find(c.says), std::string::npos) << c.line << "\n" << r.out.substr(0, 300);
+  }
+}
+
+TEST(CommandLine, AnInvalidByteInFromStillMeetsSenderRules) {
+  const struct {
+    std::string from;
+    std::string name, address;
+  } cases[] = {
+      {"<x\xff@example.com>", "", "x\uFFFD@example.com"},
+      {"x\xff@example.com", "", "x\uFFFD@example.com"},
+      {"J\xfcrgen <j@example.com>", "J\u00fcrgen", "j@example.com"},  // read as Latin-1
+      {"J\xfcrgen <j\xfc@example.com>", "J\uFFFDrgen", "j\uFFFD@example.com"},
+      {"=?UTF-8?Q?a=FF?= <x\xff@example.com>", "a?", "x\uFFFD@example.com"},
+      {"<a b@example.com>", "", "a b@example.com"},
+      {"Just A Name", "Just A Name", ""},
+  };
+  for (const auto& c : cases) {
+    const MailHeaders h = ParseMailHeaders("From: " + c.from + "\nSubject: t\n\n");
+    EXPECT_EQ(h.senderName, c.name) << c.from;
+    EXPECT_EQ(h.senderAddress, c.address) << c.from;
+  }
+
+  TempRoot root;
+  ASSERT_EQ(
+      Shell("{v} rules add --by-sender --sender example.com --message ''", root.path()).status, 0);
+  const CommandOutput r =
+      Shell("printf 'From: <x\\377@example.com>\\nSubject: t\\n\\nhi\\n' | {v} check", root.path());
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("spam (rule 1, sender rule)"), std::string::npos) << r.out;
+}
+
+TEST(CommandLine, WhatCannotBeUsedIsNamedAndFails) {
+  const std::string spam = "From: x@spam.example\nSubject: hi\n\nsecret words of the spam\n";
+  const std::string normal = "From: ann@friends.example\nSubject: tea\n\nsecret words of Ann\n";
+  const struct {
+    const char* name;
+    std::function<void(const std::string& root)> damage;
+    std::string says;  // after the root's path when it begins with '/' or ' '
+    int scan, check, rules;
+  } cases[] = {
+      {"sound", [](const std::string&) {}, "Home: 2 examined, 2 logged, 1 moved", 0, 1, 0},
+      {"root is a file",
+       [](const std::string& root) {
+         fs::remove_all(root);
+         WriteFile(root, "");
+       },
+       " is not a folder", 1, 2, 1},
+      {"no data folder",
+       [](const std::string& root) {
+         fs::remove_all(root + "/Varnox");
+         WriteFile(root + "/Varnox", "");
+       },
+       "/Varnox/dba", 1, 2, 1},
+      {"rules garbage", [](const std::string& root) { Garble(root + "/Varnox/dba/Rules_0.db"); },
+       "/Varnox/dba/Rules_0.db", 1, 2, 1},
+      {"rules missing",
+       [](const std::string& root) {
+         const std::string db = root + "/Varnox/dba/Rules_0.db";
+         for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(db + suffix);
+         fs::create_directory(db);  // can be neither opened nor made
+       },
+       "/Varnox/dba/Rules_0.db", 1, 2, 1},
+      // The lock of the one running copy cannot be taken: no other copy runs.
+      {"lock unusable", [](const std::string& root) { fs::create_directory(root + "/.MainEvent"); },
+       "/.MainEvent", 1, 1, 0},
+      {"log garbage", [](const std::string& root) { Garble(root + "/Varnox/dba/Home.db"); },
+       "/Varnox/dba/Home.db", 1, 1, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempRoot parent;
+    const std::string root = parent / "root";
+    const std::string inbox = parent / "Mail/Home";
+    for (const char* sub : {"new", "cur", "tmp"}) fs::create_directories(inbox + "/" + sub);
+    ASSERT_TRUE(WriteFile(inbox + "/new/1.a.host", spam));
+    ASSERT_TRUE(WriteFile(inbox + "/new/2.b.host", normal));
+    ASSERT_TRUE(WriteFile(parent / "spam", spam));
+    ASSERT_EQ(Shell("{v} rules add --by-sender --sender spam.example --message ''", root).status,
+              0);
+    c.damage(root);
+
+    const CommandOutput scan = Shell("{v} scan --once --mail " + parent.path() + "/Mail", root);
+    EXPECT_EQ(scan.status, c.scan) << scan.out;
+    const std::string says = c.says[0] == '/' || c.says[0] == ' ' ? root + c.says : c.says;
+    EXPECT_NE(scan.out.find(says), std::string::npos) << scan.out;
+    // Message text never reaches the console.
+    EXPECT_EQ(scan.out.find("secret words"), std::string::npos) << scan.out;
+    const CommandOutput check = Shell("{v} check <" + parent.path() + "/spam", root);
+    EXPECT_EQ(check.status, c.check) << check.out;
+    if (c.says.find("Rules_0") != std::string::npos) {
+      EXPECT_NE(check.out.find(says), std::string::npos) << check.out;
+    }
+    EXPECT_EQ(Shell("{v} rules", root).status, c.rules);
+    if (c.scan == 1 && c.rules == 1) {
+      // Nothing is classified without rules: every message waits unlogged.
+      EXPECT_TRUE(fs::exists(inbox + "/new/1.a.host"));
+      const std::string log = root + "/Varnox/dba/Home.db";
+      EXPECT_TRUE(!fs::exists(log) || Query(log, "SELECT Id FROM Msg;").empty());
+    }
+    if (c.scan == 0) {
+      // A From: without a display name shows its address as the sender.
+      const CommandOutput log = Shell("{v} log --spam --normal", root);
+      EXPECT_NE(log.out.find("\tann@friends.example\tnormal\ttea\n"), std::string::npos) << log.out;
+      EXPECT_NE(log.out.find("\tx@spam.example\tspam\thi\n"), std::string::npos) << log.out;
+    }
+  }
+}
+
+TEST(CommandLine, ARootThatCannotBeWrittenIsNamed) {
+  TempRoot parent;
+  const std::string root = parent / "root";
+  fs::create_directories(root);
+  const std::string failures = testsupport::WithoutWriteAccess(parent.path(), root, [&] {
+    std::string failed;
+    for (const auto& [command, status] : {std::pair{"scan --once", 1},
+                                          {"scan", 1},
+                                          {"rules", 1},
+                                          {"log", 1},
+                                          {"check /dev/null", 2}}) {
+      const CommandOutput r = Shell(std::string("{v} ") + command, root);
+      if (r.status != status || r.out.find(root + " cannot be written") == std::string::npos)
+        failed += std::string(command) + ": " + std::to_string(r.status) + " " + r.out + "\n";
+    }
+    return failed;
+  });
+  EXPECT_EQ(failures, "");
+}
+
+}  // namespace
+}  // namespace varnox

@@ -1,0 +1,173 @@
+// Rules and message logs that cannot be read, met with real damaged files:
+// what stays in force, what waits, and what is said.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+
+#include "rulehook/spool_watcher.h"
+#include "storage/classify.h"
+#include "storage/init_storage.h"
+#include "storage/rule_store.h"
+#include "support/storage_helpers.h"
+#include "support/temp_root.h"
+
+namespace varnox {
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::FilesUnder;
+using testsupport::Garble;
+using testsupport::Query;
+using testsupport::ReadAll;
+using testsupport::TempRoot;
+using testsupport::WriteFile;
+
+// A rules database of its own, made afresh with one sender rule.
+void WriteRules(const std::string& db, const std::string& sender) {
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(db + suffix);
+  testsupport::Exec(db, RulesCreateStatement() + "INSERT INTO Rules VALUES (1, '" + sender +
+                            "', '', '', '', 0, 1, 90);");
+}
+
+// This process's standard error, caught in a file while in scope.
+class CaughtStderr {
+ public:
+  explicit CaughtStderr(std::string path) : path_(std::move(path)) {
+    std::fflush(stderr);
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ::dup2(fd, STDERR_FILENO);
+    ::close(fd);
+  }
+  ~CaughtStderr() {
+    std::fflush(stderr);
+    ::dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+  }
+  CaughtStderr(const CaughtStderr&) = delete;
+  CaughtStderr& operator=(const CaughtStderr&) = delete;
+  std::string Text() const {
+    std::fflush(stderr);
+    return ReadAll(path_);
+  }
+
+ private:
+  int saved_ = ::dup(STDERR_FILENO);
+  std::string path_;
+};
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (auto i = text.find(part); i != std::string::npos; i = text.find(part, i + 1)) ++n;
+  return n;
+}
+
+class Failures : public ::testing::Test {
+ protected:
+  Failures() : storage(root.path(), clock, table) {
+    storage.InitStorage(1, nullptr);
+    data = storage.locations.DataFolder();
+  }
+  TempRoot root;
+  FixedClock clock{1765012345};
+  RuleTable table;
+  Storage storage;
+  std::string data;
+};
+
+TEST_F(Failures, AReloadThatFailsKeepsTheRulesInForce) {
+  WriteRules(data + kRulesFile, "spam.example");
+  {
+    RuleStore first(storage.locations, table);
+    ASSERT_TRUE(first.LoadRules());
+  }
+  ASSERT_EQ(Classify(table, "a@spam.example", ""), 1);
+
+  // A later load, on a connection of its own, meets a damaged file.
+  Garble(data + kRulesFile);
+  RuleStore later(storage.locations, table);
+  CaughtStderr err(root / "stderr");
+  EXPECT_FALSE(later.LoadRules());
+  EXPECT_FALSE(later.LoadRules());
+  EXPECT_EQ(Classify(table, "a@spam.example", ""), 1);
+  EXPECT_TRUE(later.RulesLoaded());
+  // Said once, with the path.
+  EXPECT_EQ(Count(err.Text(), data + kRulesFile), 1u) << err.Text();
+
+  // Once the file is sound again the next load reads it afresh.
+  WriteRules(data + kRulesFile, "other.example");
+  EXPECT_TRUE(later.LoadRules());
+  EXPECT_EQ(Classify(table, "a@spam.example", ""), 0);
+  EXPECT_EQ(Classify(table, "b@other.example", ""), 1);
+}
+
+TEST_F(Failures, TheCompanionTakesNoSmsBeforeTheRulesCanBeRead) {
+  const std::pair<const char*, std::function<void(const std::string&)>> damages[] = {
+      {"garbage", Garble},
+      // A folder where the file should be: it can be neither opened nor made.
+      {"missing", [](const std::string& db) {
+         for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(db + suffix);
+         fs::create_directory(db);
+       }}};
+  std::size_t logged = 0;
+  for (const auto& [name, damage] : damages) {
+    SCOPED_TRACE(name);
+    const std::string spool = root / name;
+    fs::create_directories(spool + "/incoming");
+    ASSERT_TRUE(WriteFile(spool + "/incoming/GSM1",
+                          std::string("From: 491721234567\nAlphabet: ISO\n\nWin ") + name));
+    damage(data + kRulesFile);
+    rulehook::SpoolWatcher watcher(data, spool, clock);
+    {
+      CaughtStderr err(root / "stderr");
+      for (int look = 0; look < 3; ++look) EXPECT_EQ(watcher.Look().logged, 0);
+      // One line, with the path, however often the load is tried.
+      EXPECT_EQ(Count(err.Text(), data + kRulesFile), 1u) << err.Text();
+      EXPECT_EQ(Count(err.Text(), "\n"), 1u) << err.Text();
+    }
+    EXPECT_EQ(FilesUnder(spool + "/incoming").size(), 1u);
+    EXPECT_EQ(Query(data + kSmsLogFile, "SELECT Id FROM Spam;").size(), logged);
+
+    // The rules readable again: the next looks take the SMS, as spam.
+    WriteRules(data + kRulesFile, "+4917");
+    watcher.Look();
+    EXPECT_EQ(watcher.Look().spam, 1);
+    EXPECT_EQ(Query(data + kSmsLogFile, "SELECT Id FROM Spam;").size(), ++logged);
+  }
+}
+
+TEST_F(Failures, ADamagedMessageLogIsToldOnceWithoutTheMessage) {
+  const std::string log = data + "Home.db";
+  Garble(log);
+  MessageLog& logs = storage.messages;
+  CaughtStderr err(root / "stderr");
+  logs.MAPICreateLog("Home");
+  for (int i = 0; i < 3; ++i) {
+    const std::string body = "private words " + std::to_string(i);
+    int id = 0, status = 0;
+    std::string tokens;
+    EXPECT_FALSE(logs.MAPIExists("Home", body, id, status, tokens));
+    EXPECT_FALSE(
+        logs.MAPIAdd("Home", "Ann", "ann@example.org", "s", body, body, body, "", 0, "d", "t", id));
+    EXPECT_FALSE(logs.MAPIUpdate("Home", 1, 1));
+  }
+  const std::string text = err.Text();
+  EXPECT_EQ(Count(text, "private words"), 0u) << text;
+  EXPECT_EQ(Count(text, log), 1u) << text;
+  EXPECT_NE(text.find("Home"), std::string::npos);
+  EXPECT_NE(text.find("not a database"), std::string::npos) << text;  // SQLite's message
+  EXPECT_EQ(logs.FailedLogs(), std::vector<std::string>{log});
+
+  // A sound log is in no list.
+  int id = 0;
+  logs.MAPICreateLog("Work");
+  EXPECT_TRUE(logs.MAPIAdd("Work", "", "b@example.org", "s", "x", "x", "x", "", 0, "d", "t", id));
+  EXPECT_EQ(logs.FailedLogs(), std::vector<std::string>{log});
+}
+
+}  // namespace
+}  // namespace varnox
