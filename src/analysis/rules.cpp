@@ -205,25 +205,4 @@ int CheckRules(const RuleEntry& probe) {
   return CheckRules(GlobalRuleTable(), probe);
 }
 
-int CheckRulesPlain(RuleTable& table, const RuleEntry& probe, RuleMatch* match) {
-  std::lock_guard<std::mutex> guard(table.lock);
-  try {
-    if (!EnsureLoaded(table)) return 0;
-    if (SenderPass(
-            table, probe, [&](int r) { return LowerAscii(table.entries[r].sender); }, match))
-      return 1;
-    for (int r = 0; r < table.count; ++r) {
-      const RuleEntry& e = table.entries[r];
-      if (e.filterBySender != 0) continue;
-      if (IsSimilarMessage(probe, e, match)) {
-        if (match != nullptr) match->slot = r;
-        return 1;
-      }
-    }
-    return 0;
-  } catch (...) {
-    return 0;
-  }
-}
-
 }  // namespace varnox

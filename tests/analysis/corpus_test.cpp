@@ -7,6 +7,8 @@
 
 #include "analysis/rules.h"
 #include "analysis/tokenizer.h"
+#include "reference/rules_plain.h"
+#include "reference/tokenizer_plain.h"
 #include "support/corpus.h"
 
 namespace varnox {

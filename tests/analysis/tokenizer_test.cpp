@@ -7,6 +7,7 @@
 
 #include "analysis/tokenizer.h"
 #include "platform/stemmer.h"
+#include "reference/tokenizer_plain.h"
 
 namespace varnox {
 namespace {

@@ -1,4 +1,5 @@
 #include "html2txt/html_converter.h"
+#include "reference/html_converter_plain.h"
 
 #include <gtest/gtest.h>
 
