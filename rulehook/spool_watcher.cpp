@@ -14,6 +14,7 @@
 
 #include "analysis/fingerprint.h"
 #include "analysis/tokenizer.h"
+#include "platform/clock.h"
 #include "platform/sms_incoming.h"
 #include "platform/trace.h"
 #include "platform/unique_fd.h"
@@ -21,10 +22,6 @@
 
 namespace varnox::rulehook {
 namespace {
-
-std::int64_t Nanoseconds(const struct timespec& t) {
-  return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
 
 enum class ReadResult { kRead, kGone, kFailed };
 

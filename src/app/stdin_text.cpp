@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/ascii_text.h"
+
 namespace varnox {
 
 bool ReadAll(std::FILE* in, std::string& text, std::string& error) {
@@ -19,11 +21,6 @@ bool ReadAll(std::FILE* in, std::string& text, std::string& error) {
       return true;
     }
   }
-}
-
-void CutAtNul(std::string& text) {
-  const std::size_t nul = text.find('\0');
-  if (nul != std::string::npos) text.resize(nul);
 }
 
 bool ReadStdinText(std::string& text) {

@@ -10,9 +10,6 @@ namespace varnox {
 // error) when a read fails; text then holds what was read so far.
 bool ReadAll(std::FILE* in, std::string& text, std::string& error);
 
-// Cuts text at its first NUL byte: the operations take NUL-terminated text.
-void CutAtNul(std::string& text);
-
 // Reads standard input up to its end and cuts it at the first NUL. On a read
 // failure prints "varnox: cannot read standard input: <reason>" and returns false.
 bool ReadStdinText(std::string& text);

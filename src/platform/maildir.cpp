@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/clock.h"
 #include "platform/unique_fd.h"
 
 namespace varnox {
@@ -29,10 +30,6 @@ constexpr std::size_t kHeaderReadStep = 16 * 1024;
 constexpr long long kRacyNanoseconds = 2'000'000'000LL;
 
 constexpr const char* kSubfolders[] = {"new", "cur"};
-
-long long Nanoseconds(const timespec& t) {
-  return static_cast<long long>(t.tv_sec) * 1'000'000'000LL + t.tv_nsec;
-}
 
 // What identifies a folder's state: the folder itself and its modification
 // time, which every create, rename and delete inside it moves.

@@ -216,7 +216,7 @@ std::string DataLocations::NowTimeText() const {
 std::int64_t RulesSignalStamp(const std::string& dataFolder) {
   struct stat st {};
   if (dataFolder.empty() || ::stat((dataFolder + "rs.dat").c_str(), &st) != 0) return -1;
-  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return Nanoseconds(st.st_mtim);
 }
 
 bool DataLocations::SignalRulesChanged() {
