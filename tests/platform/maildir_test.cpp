@@ -286,41 +286,17 @@ TEST(ContentsTable, GarbageFilesAreListed) {
   box.Put("new/2.M2.h", std::string("Subject: nul\0byte\nFrom: \0\n\nx", 28), kBase + 2);
   box.Put("new/3.M3.h", "", kBase + 3);
   box.Put("new/4.M4.h", "Subject: no body, no end of line", kBase + 4);
+  // Three megabytes of header lines: the columns come from the block's start.
+  std::string headers = "Subject: big\nFrom: Big <big@example.org>\n";
+  while (headers.size() < 3'000'000) headers += "X-Filler: 0123456789abcdef\n";
+  box.Put("cur/5.M5.h:2,S", headers + "\nbody\n", kBase);
   const auto rows = box.Rows();
-  ASSERT_EQ(rows.size(), 4u);
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(rows[4].senderAddress, "big@example.org");
   for (const MailRow& r : rows) EXPECT_TRUE(ValidUtf8(r.subject + r.senderName + r.senderAddress));
   EXPECT_EQ(rows[0].subject, "no body, no end of line");
   EXPECT_EQ(rows[2].subject, "nul byte");
   EXPECT_EQ(rows[1].size, 0);
-}
-
-TEST(ContentsTable, HugeMessages) {
-  Inbox box;
-  std::string headers = "Subject: big\nFrom: Big <big@example.org>\n";
-  while (headers.size() < 3'000'000) headers += "X-Filler: 0123456789abcdef\n";
-  box.Put("new/1.M1.h", headers + "\nbody\n", kBase + 1);
-
-  // 100 MB: lines of every length, mostly bare LF, some CR LF, lone CRs.
-  std::string big = "Subject: hundred\r\nFrom: h@example.org\n\n";
-  std::mt19937 rng(5);
-  while (big.size() < 100'000'000) {
-    big.append(rng() % 120, static_cast<char>('a' + rng() % 26));
-    const unsigned kind = rng() % 10;
-    big += kind == 0 ? "\r\n" : kind == 1 ? "\r" : "\n";
-  }
-  box.Put("cur/2.M2.h:2,S", big, kBase + 2);
-
-  const auto rows = box.Rows();
-  ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0].subject, "hundred");
-  EXPECT_EQ(rows[0].size, static_cast<std::int64_t>(big.size()));
-  EXPECT_EQ(rows[1].subject, "big");
-  EXPECT_EQ(rows[1].senderAddress, "big@example.org");
-
-  std::string text, error;
-  ASSERT_TRUE(box.store.ReadMimeText(rows[0], text, error)) << error;
-  EXPECT_TRUE(error.empty());
-  EXPECT_TRUE(text == CanonicalLineEnds(big));  // not EXPECT_EQ: no 100 MB diff
 }
 
 TEST(ReadMimeText, CanonicalTextAndErrors) {

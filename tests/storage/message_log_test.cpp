@@ -329,62 +329,6 @@ TEST_F(MessageLogTest, LongTextsAreCutAtACharacterBoundary) {
   EXPECT_EQ(time, std::string(30, 't'));  // the entry keeps 31 bytes
 }
 
-TEST_F(MessageLogTest, AFileThatIsNotADatabaseFailsCleanlyAndStaysUntouched) {
-  const std::string junk(8192, 'j');
-  ASSERT_TRUE(testsupport::WriteFile(dba + "Junk.db", junk));
-  EXPECT_LE(log.MAPICreateLog("Junk"), 0);
-  int id = 0, status = 0;
-  std::string a, b, c;
-  EXPECT_FALSE(log.MAPIExists("Junk", "body", id, status, a));
-  EXPECT_FALSE(log.MAPIAdd("Junk", "s", "a", "subj", "body", "body", "body", "", 0, "d", "t", id));
-  EXPECT_EQ(id, -1);
-  EXPECT_FALSE(log.MAPIUpdate("Junk", 1, 1));
-  EXPECT_FALSE(log.MAPIGetMessageBody("Junk", 1, a, b, c));
-  EXPECT_FALSE(log.LoadMAPI("Junk", 0, 1, 1, a));
-  EXPECT_EQ(Walk(dba + "Junk.db", 1, 1, 1, -1, 1, 1), (std::set<int>{-1}));
-  std::ifstream f(dba + "Junk.db", std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(f), {}), junk);
-}
-
-TEST_F(MessageLogTest, WithoutADataFolderNothingIsCreatedInTheCurrentDirectory) {
-  TempRoot bare, cwd;
-  DataLocations unresolved(bare.path(), clock);
-  MessageLog l(unresolved);
-  const fs::path previous = fs::current_path();
-  fs::current_path(cwd.path());
-  int id = 0;
-  std::string day;
-  EXPECT_EQ(l.MAPICreateLog("Mail"), 0);
-  EXPECT_FALSE(l.MAPIAdd("Mail", "s", "a", "subj", "body", "body", "body", "", 0, "d", "t", id));
-  EXPECT_FALSE(l.MAPIUpdate("Mail", 1, 1));
-  EXPECT_FALSE(l.LoadMAPI("Mail", 0, 1, 1, day));
-  fs::current_path(previous);
-  EXPECT_TRUE(fs::is_empty(cwd.path()));
-}
-
-TEST_F(MessageLogTest, ConcurrentWritersNeverShareAnIdOrAFingerprint) {
-  log.MAPICreateLog("Mail");
-  MessageLog second(loc);  // a connection of its own to the same file
-  // Both add the shared bodies (in opposite orders) and 100 of their own.
-  std::vector<int> idsA(150), idsB(150);
-  auto writer = [&](MessageLog& l, std::vector<int>& ids, const std::string& tag, bool reverse) {
-    for (int k = 0; k < 250; ++k) {
-      const int i = reverse ? 249 - k : k;
-      if (i < 150)
-        ids[i] = Add(l, "Mail", "shared " + std::to_string(i));
-      else
-        Add(l, "Mail", tag + std::to_string(i));
-    }
-  };
-  std::thread a(writer, std::ref(log), std::ref(idsA), "a", false);
-  std::thread b(writer, std::ref(second), std::ref(idsB), "b", true);
-  a.join();
-  b.join();
-  EXPECT_EQ(idsA, idsB);
-  ExpectUniqueRows(dba + "Mail.db", 350);
-  EXPECT_EQ(log.MAPIMaxId("Mail"), 350);
-}
-
 TEST_F(MessageLogTest, ConcurrentProcessesNeverShareAnIdAndAKillLosesNoReportedAdd) {
   // The parent holds no connection while the children write.
   ExecOnce(dba + "Mail.db", MsgCreateStatement());

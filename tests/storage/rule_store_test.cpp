@@ -304,25 +304,6 @@ TEST_F(RuleStoreTest, TheMatcherLoadsAnEmptyTableThroughTheStore) {
   EXPECT_EQ(CheckRules(table_, bySender), 0);
 }
 
-TEST_F(RuleStoreTest, ADatabaseThatIsNotSQLiteFailsCleanly) {
-  store_.reset();
-  const std::string garbage(4096, '\x5A');
-  fs::remove(RulesPath() + "-wal");
-  fs::remove(RulesPath() + "-shm");
-  ASSERT_TRUE(WriteFile(RulesPath(), garbage));
-  store_ = std::make_unique<RuleStore>(locations_, table_);
-
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(Add("a", "b"));
-  const std::string errors = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(errors, "SQL error: file is not a database\n");
-  EXPECT_FALSE(store().DeleteRule("a", "b"));
-  EXPECT_FALSE(store().LoadRules());
-  EXPECT_EQ(store().GetRuleCount(), 0);
-  EXPECT_EQ(store().RulesMaxId(), -1);
-  EXPECT_EQ(ReadAll(RulesPath()), garbage);
-}
-
 TEST_F(RuleStoreTest, AReadOnlyDataFolderRefusesChangesAndKeepsTheRules) {
   ASSERT_TRUE(Add("111", "one"));
   ASSERT_TRUE(Add("222", "two"));
@@ -344,39 +325,6 @@ TEST_F(RuleStoreTest, AReadOnlyDataFolderRefusesChangesAndKeepsTheRules) {
   });
   EXPECT_EQ(failure, "");
   EXPECT_EQ(Rows(), before);
-}
-
-TEST(RuleStoreNoDataFolder, EveryOperationFailsWithoutCreatingADatabase) {
-  TempRoot root, cwd;
-  FixedClock clock(1796000000);
-  DataLocations locations(root.path(), clock);
-  fs::create_directories(root.path() + "/Varnox/dba");
-  {
-    WorkingDirectory inside(cwd.path());
-    RuleTable table;
-    RuleStore store(locations, table);
-    EXPECT_TRUE(store.CreateRulesTable());
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(store.AddRule("a", "b", "", 0, 1, 90.0f));
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("Can't open database: "),
-              std::string::npos);
-    EXPECT_FALSE(store.DeleteRule("a", "b"));
-    EXPECT_FALSE(store.LoadRules());
-    EXPECT_EQ(store.RulesMaxId(), -1);
-    EXPECT_TRUE(FilesUnder(root.path()).empty());
-    EXPECT_TRUE(FilesUnder(cwd.path()).empty());
-
-    // A failed opening is not remembered: once the data folder exists the
-    // same store opens it.
-    ExecOnce(root.path() + "/Varnox/dba/" + kSmsLogFile, SmsLogCreateStatement());
-    std::string path, name;
-    ASSERT_TRUE(locations.ResolveSmsLogPath(path, name));
-    EXPECT_TRUE(store.CreateRulesTable());
-    EXPECT_TRUE(store.AddRule("a", "b", "", 0, 1, 90.0f));
-    EXPECT_TRUE(store.LoadRules());
-    EXPECT_EQ(store.GetRuleCount(), 1);
-  }
-  EXPECT_TRUE(FilesUnder(cwd.path()).empty());
 }
 
 }  // namespace

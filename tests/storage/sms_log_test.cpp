@@ -166,20 +166,6 @@ TEST_F(SmsLogTest, AFailedStatementReopensTheDatabaseOnTheNextUse) {
   EXPECT_EQ(log().SmsLogMaxId(), 7);
 }
 
-TEST_F(SmsLogTest, ADatabaseThatIsNotSQLiteFailsCleanly) {
-  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(LogPath() + suffix);
-  const std::string garbage(4096, '\x5A');
-  ASSERT_TRUE(WriteFile(LogPath(), garbage));
-
-  std::string day;
-  EXPECT_FALSE(log().LoadSmsLog(0, 1, 1, day));
-  EXPECT_EQ(log().GetSmsEntryCount(), 0);
-  EXPECT_FALSE(log().SmsLogSetStatus(1, 1));
-  EXPECT_EQ(log().SmsLogMaxId(), -1);
-  EXPECT_EQ(log().SmsLogExec("UPDATE Spam SET Status = 0;"), SQLITE_NOTADB);
-  EXPECT_EQ(ReadAll(LogPath()), garbage);
-}
-
 TEST_F(SmsLogTest, AReadOnlyDataFolderKeepsTheVerdicts) {
   Insert(1, 0, 0);
   Insert(2, 0, 1);
@@ -199,36 +185,6 @@ TEST_F(SmsLogTest, AReadOnlyDataFolderKeepsTheVerdicts) {
   EXPECT_EQ(failure, "");
   EXPECT_EQ(Query(LogPath(), "SELECT Id, Status FROM Spam ORDER BY Id;"),
             (std::vector<std::string>{"1|0", "2|1"}));
-}
-
-TEST(SmsLogNotFound, EveryOperationFailsWithoutCreatingADatabase) {
-  TempRoot root, cwd;
-  FixedClock clock(1796000000);
-  DataLocations locations(root.path(), clock);
-  fs::create_directories(root.path() + "/Varnox/dba");
-  {
-    WorkingDirectory inside(cwd.path());
-    SmsLog log(locations);
-    std::string day;
-    EXPECT_FALSE(log.OpenSmsLogDb());
-    EXPECT_FALSE(log.LoadSmsLog(0, 1, 1, day));
-    EXPECT_EQ(day, locations.DayText(0));
-    EXPECT_EQ(log.GetSmsEntryCount(), 0);
-    EXPECT_FALSE(log.SmsLogSetStatus(1, 1));
-    EXPECT_EQ(log.SmsLogMaxId(), -1);
-    EXPECT_EQ(log.SmsLogExec("CREATE TABLE t (x INT);"), 1);
-    EXPECT_EQ(locations.DataFolder(), "");
-    EXPECT_TRUE(FilesUnder(root.path()).empty());
-    EXPECT_TRUE(FilesUnder(cwd.path()).empty());
-
-    // Once the companion has created the file, the same log finds it.
-    const std::string path = root.path() + "/Varnox/dba/" + kSmsLogFile;
-    ExecOnce(path, SmsLogCreateStatement());
-    EXPECT_TRUE(log.OpenSmsLogDb());
-    EXPECT_EQ(log.SmsLogMaxId(), 0);
-    EXPECT_EQ(locations.DataFolder(), root.path() + "/Varnox/dba/");
-  }
-  EXPECT_TRUE(FilesUnder(cwd.path()).empty());
 }
 
 }  // namespace
