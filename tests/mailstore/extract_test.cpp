@@ -180,25 +180,6 @@ TEST(ByteHelpers, NarrowLowBytesAndLowerAscii) {
   EXPECT_EQ(s, "azaz@[\xC4\xE4 q");
 }
 
-// Well-formed UTF-8 as RFC 3629 says: no overlong forms, no surrogates.
-bool IsUtf8(std::string_view s) {
-  for (std::size_t i = 0; i < s.size();) {
-    const auto b = static_cast<unsigned char>(s[i++]);
-    const int n = b < 0x80 ? 0 : b < 0xC2 ? -1 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : b < 0xF5 ? 3 : -1;
-    if (n < 0 || s.size() - i < static_cast<std::size_t>(n)) return false;
-    std::uint32_t cp = b & (0x7F >> n);
-    for (int k = 0; k < n; ++k, ++i) {
-      if ((s[i] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (s[i] & 0x3F);
-    }
-    if ((n == 2 && (cp < 0x800 || (cp >= 0xD800 && cp < 0xE000))) ||
-        (n == 3 && (cp < 0x10000 || cp > 0x10FFFF))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 TEST(ExtractCorpus, EveryMessage) {
   const auto files = testsupport::CorpusFiles();
   if (files.empty()) GTEST_SKIP() << "corpus missing at " << testsupport::CorpusDir();
@@ -247,7 +228,7 @@ TEST(ExtractCorpus, EveryMessage) {
       ++asWritten;
     }
     if (converted.count(charset) != 0) {
-      EXPECT_TRUE(IsUtf8(e.text)) << path << " " << charset;
+      EXPECT_TRUE(testsupport::IsUtf8(e.text)) << path << " " << charset;
       ++valid;
     }
     if (block.find("content-transfer-encoding: base64") != std::string::npos) {

@@ -16,9 +16,7 @@ namespace varnox {
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::RunVarnox;
-using testsupport::TempRoot;
-using testsupport::WriteFile;
+using namespace testsupport;
 
 pid_t Start(const std::string& root) {
   const pid_t child = fork();

@@ -17,9 +17,7 @@ namespace varnox {
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::ReadAll;
-using testsupport::TempRoot;
-using testsupport::WriteFile;
+using namespace testsupport;
 
 std::vector<std::string> Outgoing(const std::string& spool) {
   std::vector<std::string> texts;

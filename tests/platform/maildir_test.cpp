@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <bit>
 #include <filesystem>
 #include <random>
 
@@ -17,24 +16,9 @@ namespace varnox {
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::TempRoot;
-using testsupport::WriteFile;
+using namespace testsupport;
 
 constexpr std::time_t kBase = 1760000000;
-
-// Lead bytes and continuation bytes in order (no check of overlong forms).
-bool ValidUtf8(std::string_view s) {
-  for (std::size_t i = 0; i < s.size();) {
-    const int n = std::countl_one(static_cast<unsigned char>(s[i]));
-    const std::size_t len = n == 0 ? 1 : static_cast<std::size_t>(n);
-    if (n == 1 || n > 4 || i + len > s.size()) return false;
-    for (std::size_t k = 1; k < len; ++k) {
-      if (std::countl_one(static_cast<unsigned char>(s[i + k])) != 1) return false;
-    }
-    i += len;
-  }
-  return true;
-}
 
 std::string Slurp(const std::string& path) {
   std::string bytes;
@@ -95,7 +79,7 @@ TEST(MailHeaders, EncodedWordsInAnyCharsetBecomeUtf8) {
   // A charset nobody knows: the bytes are still turned into valid UTF-8.
   EXPECT_EQ(subject("=?x-unknown?Q?caf=C3=A9?="), "café");
   const std::string unknown = subject("=?x-unknown?Q?caf=E9?=");
-  EXPECT_TRUE(ValidUtf8(unknown));
+  EXPECT_TRUE(IsUtf8(unknown));
   EXPECT_EQ(unknown.substr(0, 3), "caf");
 }
 
@@ -128,11 +112,11 @@ TEST(MailHeaders, BadBytesGiveValidUtf8) {
   const MailHeaders h =
       ParseMailHeaders(std::string("Subject: caf\xe9 \xff\xfe\x80 =?UTF-8?B?////?= a") + '\0' +
                        "b\nFrom: J\xfcrgen <j@x.de>\n");
-  EXPECT_TRUE(ValidUtf8(h.subject)) << h.subject;
+  EXPECT_TRUE(IsUtf8(h.subject)) << h.subject;
   EXPECT_EQ(h.subject.find('\0'), std::string::npos);
   EXPECT_EQ(h.subject.substr(0, 3), "caf");
   EXPECT_EQ(h.senderAddress, "j@x.de");
-  EXPECT_TRUE(ValidUtf8(h.senderName));
+  EXPECT_TRUE(IsUtf8(h.senderName));
   // Line breaks encoded into a word do not reach a column.
   EXPECT_EQ(ParseMailHeaders("Subject: =?UTF-8?Q?a=0D=0Ab?=\n").subject, "a  b");
 
@@ -145,7 +129,7 @@ TEST(MailHeaders, BadBytesGiveValidUtf8) {
       block += rng() % 3 ? alphabet[rng() % alphabet.size()] : static_cast<char>(rng());
     }
     const MailHeaders r = ParseMailHeaders(block);
-    ASSERT_TRUE(ValidUtf8(r.subject) && ValidUtf8(r.senderName) && ValidUtf8(r.senderAddress)) << i;
+    ASSERT_TRUE(IsUtf8(r.subject) && IsUtf8(r.senderName) && IsUtf8(r.senderAddress)) << i;
   }
 }
 
@@ -293,7 +277,7 @@ TEST(ContentsTable, GarbageFilesAreListed) {
   const auto rows = box.Rows();
   ASSERT_EQ(rows.size(), 5u);
   EXPECT_EQ(rows[4].senderAddress, "big@example.org");
-  for (const MailRow& r : rows) EXPECT_TRUE(ValidUtf8(r.subject + r.senderName + r.senderAddress));
+  for (const MailRow& r : rows) EXPECT_TRUE(IsUtf8(r.subject + r.senderName + r.senderAddress));
   EXPECT_EQ(rows[0].subject, "no body, no end of line");
   EXPECT_EQ(rows[2].subject, "nul byte");
   EXPECT_EQ(rows[1].size, 0);

@@ -19,11 +19,7 @@ namespace varnox::rulehook {
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::FilesUnder;
-using testsupport::Query;
-using testsupport::ReadAll;
-using testsupport::TempRoot;
-using testsupport::WriteFile;
+using namespace testsupport;
 
 std::string SmsFile(const std::string& from, const std::string& text,
                     const std::string& alphabet = "ISO") {

@@ -24,13 +24,7 @@ namespace varnox {
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::Exec;
-using testsupport::FilesUnder;
-using testsupport::Query;
-using testsupport::ReadAll;
-using testsupport::TempRoot;
-using testsupport::WithoutWriteAccess;
-using testsupport::WorkingDirectory;
+using namespace testsupport;
 
 // A data folder with both databases, found by its locations.
 class Device {

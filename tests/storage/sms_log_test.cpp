@@ -17,14 +17,7 @@ namespace varnox {
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::Exec;
-using testsupport::FilesUnder;
-using testsupport::Query;
-using testsupport::ReadAll;
-using testsupport::TempRoot;
-using testsupport::WithoutWriteAccess;
-using testsupport::WorkingDirectory;
-using testsupport::WriteFile;
+using namespace testsupport;
 
 class SmsLogTest : public ::testing::Test {
  protected:

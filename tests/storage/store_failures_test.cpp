@@ -17,11 +17,7 @@ namespace varnox {
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::FilesUnder;
-using testsupport::ReadAll;
-using testsupport::TempRoot;
-using testsupport::WorkingDirectory;
-using testsupport::WriteFile;
+using namespace testsupport;
 
 // Every operation of one store object in a fixed order, the results joined by
 // blanks; the object lives on between runs.
