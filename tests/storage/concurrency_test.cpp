@@ -27,25 +27,11 @@ namespace fs = std::filesystem;
 using namespace testsupport;
 
 // A data folder with both databases, found by its locations.
-class Device {
+class Device : public DataRoot {
  public:
-  Device() : clock_(1796000000), locations_(root_.path(), clock_) {
-    fs::create_directories(Folder());
-    ExecOnce(SmsLogPath(), SmsLogCreateStatement());
-    ExecOnce(SmsLogPath(), SmsLogIndexStatement());
-    ExecOnce(RulesPath(), RulesCreateStatement());
-    std::string path, table;
-    locations_.ResolveSmsLogPath(path, table);
-  }
-  std::string Folder() const { return root_.path() + "/Varnox/dba/"; }
-  std::string SmsLogPath() const { return Folder() + kSmsLogFile; }
-  std::string RulesPath() const { return Folder() + kRulesFile; }
+  Device() { ExecOnce(RulesPath(), RulesCreateStatement()); }
+  std::string SmsLogPath() const { return LogPath(); }
   DataLocations& locations() { return locations_; }
-
- private:
-  TempRoot root_;
-  FixedClock clock_;
-  DataLocations locations_;
 };
 
 TEST(ConcurrentRules, AddLoadAndCheckOnOneTable) {

@@ -22,22 +22,14 @@ namespace {
 namespace fs = std::filesystem;
 using namespace testsupport;
 
-class RuleStoreTest : public ::testing::Test {
+class RuleStoreTest : public ::testing::Test, protected DataRoot {
  protected:
-  RuleStoreTest() : clock_(1796000000), locations_(root_.path(), clock_) {}
-
   void SetUp() override {
-    fs::create_directories(DataFolder());
-    ExecOnce(DataFolder() + kSmsLogFile, SmsLogCreateStatement());
-    std::string path, table;
-    ASSERT_TRUE(locations_.ResolveSmsLogPath(path, table));
     store_ = std::make_unique<RuleStore>(locations_, table_);
     store_->CreateRulesTable();
     ASSERT_TRUE(fs::exists(RulesPath()));
   }
 
-  std::string DataFolder() const { return root_.path() + "/Varnox/dba/"; }
-  std::string RulesPath() const { return DataFolder() + kRulesFile; }
   RuleStore& store() { return *store_; }
   std::vector<std::string> Rows(const std::string& columns = "Id, Sender, Message") {
     return Query(RulesPath(), "SELECT " + columns + " FROM Rules ORDER BY Id;");
@@ -55,9 +47,6 @@ class RuleStoreTest : public ::testing::Test {
     return sender;
   }
 
-  TempRoot root_;
-  FixedClock clock_;
-  DataLocations locations_;
   RuleTable table_;
   std::unique_ptr<RuleStore> store_;
 };

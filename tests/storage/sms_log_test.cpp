@@ -19,22 +19,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace testsupport;
 
-class SmsLogTest : public ::testing::Test {
+class SmsLogTest : public ::testing::Test, protected DataRoot {
  protected:
-  SmsLogTest() : clock_(1796000000), locations_(root_.path(), clock_) {}
-
-  void SetUp() override {
-    fs::create_directories(DataFolder());
-    CreateLog();
-    log_ = std::make_unique<SmsLog>(locations_);
-  }
-
-  void CreateLog() {
-    ExecOnce(LogPath(), SmsLogCreateStatement());
-    ExecOnce(LogPath(), SmsLogIndexStatement());
-  }
-  std::string DataFolder() const { return root_.path() + "/Varnox/dba/"; }
-  std::string LogPath() const { return DataFolder() + kSmsLogFile; }
+  SmsLogTest() : DataRoot(false), log_(std::make_unique<SmsLog>(locations_)) {}
   SmsLog& log() { return *log_; }
 
   // What the companion library writes: one SMS received n days ago.
@@ -62,9 +49,6 @@ class SmsLogTest : public ::testing::Test {
     return ids;
   }
 
-  TempRoot root_;
-  FixedClock clock_;
-  DataLocations locations_;
   std::unique_ptr<SmsLog> log_;
 };
 

@@ -6,6 +6,7 @@
 
 #include <fstream>
 
+#include "storage/sms_log.h"
 #include "storage/sqlite_db.h"
 
 namespace varnox::testsupport {
@@ -82,6 +83,20 @@ std::string WithoutWriteAccess(const std::string& root, const std::string& folde
   for (const auto& e : fs::directory_iterator(folder))
     fs::permissions(e.path(), fs::perms::owner_write, fs::perm_options::add);
   return failure;
+}
+
+DataRoot::DataRoot(bool resolve) {
+  fs::create_directories(DataFolder());
+  CreateLog();
+  std::string path, table;
+  if (resolve) {
+    EXPECT_TRUE(locations_.ResolveSmsLogPath(path, table));
+  }
+}
+
+void DataRoot::CreateLog() const {
+  ExecOnce(LogPath(), SmsLogCreateStatement());
+  ExecOnce(LogPath(), SmsLogIndexStatement());
 }
 
 WorkingDirectory::WorkingDirectory(const std::string& path) : old_(fs::current_path()) {
