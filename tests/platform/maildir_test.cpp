@@ -67,45 +67,38 @@ struct Inbox {
   }
 };
 
-TEST(MailHeaders, EncodedWordsInAnyCharsetBecomeUtf8) {
-  const auto subject = [](const std::string& raw) {
-    return ParseMailHeaders("Subject: " + raw + "\n").subject;
+// The columns of a header block: subject, sender name and sender address.
+TEST(MailHeaders, ColumnsOfHeaderBlocks) {
+  const std::pair<std::string, std::string> cases[] = {
+      // Encoded words in any charset become UTF-8.
+      {"Subject: =?UTF-8?B?w7xiZXIgYWxsZXM=?=", "über alles||"},
+      {"Subject: =?utf-8?q?caf=C3=A9_cr=C3=A8me?=", "café crème||"},
+      {"Subject: =?ISO-8859-1?Q?Gr=FC=DFe?= aus K=?iso-8859-1?b?9mxu?=", "Grüße aus Köln||"},
+      {"Subject: =?UTF-8?Q?one?=\n =?UTF-8?Q?_two?=\n\tthree", "one two three||"},
+      {"Subject:   plain text  ", "plain text||"},
+      // A charset nobody knows: the bytes still become valid UTF-8.
+      {"Subject: =?x-unknown?Q?caf=C3=A9?=", "café||"},
+      // From gives the mailbox or nothing.
+      {"from: \"Doe, John\" <john@example.org>", "|Doe, John|john@example.org"},
+      {"from: =?UTF-8?Q?J=C3=BCrgen_M=C3=BCller?= <j@example.de>", "|Jürgen Müller|j@example.de"},
+      {"from: bare@example.org", "||bare@example.org"},
+      {"from: <angle@example.org>", "||angle@example.org"},
+      {"from: first@example.org, second@example.org", "||first@example.org"},
+      {"from: undisclosed-recipients:;", "||"},
+      {"from: Team: a@example.org, b@example.org;", "||"},
+      {"from: Just A Name", "|Just A Name|"},
+      // Only the header block counts, and its first subject.
+      {"Received: x\nsubject : first\nSubject: second\nFrom: a@example.org\n\nSubject: body",
+       "first||a@example.org"},
+      {"\nSubject: body", "||"},
+      {"", "||"},
   };
-  EXPECT_EQ(subject("=?UTF-8?B?w7xiZXIgYWxsZXM=?="), "über alles");
-  EXPECT_EQ(subject("=?utf-8?q?caf=C3=A9_cr=C3=A8me?="), "café crème");
-  EXPECT_EQ(subject("=?ISO-8859-1?Q?Gr=FC=DFe?= aus K=?iso-8859-1?b?9mxu?="), "Grüße aus Köln");
-  EXPECT_EQ(subject("=?UTF-8?Q?one?=\n =?UTF-8?Q?_two?=\n\tthree"), "one two three");
-  EXPECT_EQ(subject("  plain text  "), "plain text");
-  // A charset nobody knows: the bytes are still turned into valid UTF-8.
-  EXPECT_EQ(subject("=?x-unknown?Q?caf=C3=A9?="), "café");
-  const std::string unknown = subject("=?x-unknown?Q?caf=E9?=");
-  EXPECT_TRUE(IsUtf8(unknown));
-  EXPECT_EQ(unknown.substr(0, 3), "caf");
-}
-
-TEST(MailHeaders, FromGivesTheMailboxOrNothing) {
-  const auto from = [](const std::string& raw) {
-    const MailHeaders h = ParseMailHeaders("Subject: s\r\nfrom: " + raw + "\r\n\r\n");
-    return h.senderName + "|" + h.senderAddress;
-  };
-  EXPECT_EQ(from("\"Doe, John\" <john@example.org>"), "Doe, John|john@example.org");
-  EXPECT_EQ(from("=?UTF-8?Q?J=C3=BCrgen_M=C3=BCller?= <j@example.de>"),
-            "Jürgen Müller|j@example.de");
-  EXPECT_EQ(from("bare@example.org"), "|bare@example.org");
-  EXPECT_EQ(from("<angle@example.org>"), "|angle@example.org");
-  EXPECT_EQ(from("first@example.org, second@example.org"), "|first@example.org");
-  EXPECT_EQ(from("undisclosed-recipients:;"), "|");
-  EXPECT_EQ(from("Team: a@example.org, b@example.org;"), "|");
-  EXPECT_EQ(from("Just A Name"), "Just A Name|");
-}
-
-TEST(MailHeaders, OnlyTheHeaderBlockCounts) {
-  const MailHeaders h = ParseMailHeaders(
-      "Received: x\nsubject : first\nSubject: second\nFrom: a@example.org\n\nSubject: body\n");
-  EXPECT_EQ(h.subject, "first");
-  EXPECT_EQ(h.senderAddress, "a@example.org");
-  EXPECT_EQ(ParseMailHeaders("\nSubject: body\n").subject, "");
-  EXPECT_EQ(ParseMailHeaders("").subject, "");
+  for (const auto& [block, columns] : cases) {
+    const MailHeaders h = ParseMailHeaders(block + "\r\n\r\n");
+    EXPECT_EQ(h.subject + "|" + h.senderName + "|" + h.senderAddress, columns) << block;
+  }
+  const std::string unknown = ParseMailHeaders("Subject: =?x-unknown?Q?caf=E9?=\n").subject;
+  EXPECT_TRUE(IsUtf8(unknown) && unknown.starts_with("caf")) << unknown;
 }
 
 TEST(MailHeaders, BadBytesGiveValidUtf8) {
