@@ -134,18 +134,10 @@ TEST(ConcurrentRules, SeparateConnectionsNeverTakeTheSameId) {
 TEST(ConcurrentSmsLog, LoadAndSetStatusShareOneConnection) {
   Device device;
   constexpr int kRows = 100;
-  {
-    Database db;
-    std::string error;
-    ASSERT_EQ(db.Open(device.SmsLogPath(), error), SQLITE_OK);
-    ASSERT_EQ(db.Exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
-                          std::to_string(kRows) +
-                          ") INSERT INTO Spam SELECT i, 'from' || i, 'text' || i, '', '" +
-                          device.locations().DayText(0) + "', '1:00:00 PM', i % 2 FROM n;",
-                      &error),
-              SQLITE_OK)
-        << error;
-  }
+  Exec(device.SmsLogPath(),
+       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+           std::to_string(kRows) + ") INSERT INTO Spam SELECT i, 'from' || i, 'text' || i, '', '" +
+           device.locations().DayText(0) + "', '1:00:00 PM', i % 2 FROM n;");
   SmsLog log(device.locations());
   std::atomic<int> failures{0};
   std::atomic<bool> running{true};
