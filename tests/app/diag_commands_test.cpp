@@ -1,8 +1,6 @@
 // The diagnostic subcommands as a user runs them: a real process, real pipes.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>

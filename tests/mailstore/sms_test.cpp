@@ -1,9 +1,7 @@
 // Outgoing SMS through a real spool folder, and the automatic responses.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <filesystem>
-#include <set>
 
 #include "mailstore/auto_response.h"
 #include "mailstore/process.h"

@@ -4,7 +4,6 @@
 #include <sys/file.h>
 
 #include <filesystem>
-#include <fstream>
 #include <list>
 #include <set>
 #include <thread>

@@ -1,6 +1,5 @@
 // The data commands as a user runs them against a temporary root.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
