@@ -3,15 +3,12 @@
 // created or changed, and a later data folder is found by the same object.
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <memory>
 #include <string>
 
 #include "storage/message_log.h"
 #include "storage/rule_store.h"
 #include "storage/sms_log.h"
 #include "support/storage_helpers.h"
-#include "support/temp_root.h"
 
 namespace varnox {
 namespace {
@@ -19,20 +16,54 @@ namespace {
 namespace fs = std::filesystem;
 using namespace testsupport;
 
-// Every operation of one store object in a fixed order, the results joined by
-// blanks; the object lives on between runs.
-using Operations = std::function<std::string()>;
-
 std::string Joined(std::initializer_list<long> results) {
   std::string out;
   for (long r : results) out += (out.empty() ? "" : " ") + std::to_string(r);
   return out;
 }
 
+// Every operation of one store in a fixed order, the results joined by blanks.
+class Stores {
+ public:
+  explicit Stores(DataLocations& loc) : loc_(loc), messages_(loc), sms_(loc), rules_(loc, table_) {}
+
+  std::string MessageLogOperations() {
+    int id = 0, status = 0;
+    std::string a, b, c;
+    LogRow row;
+    return Joined(
+        {messages_.MAPICreateLog("Mail"), messages_.MAPIExists("Mail", "body", id, status, a),
+         messages_.MAPIAdd("Mail", "s", "a", "subj", "body", "body", "body", "", 0, "d", "t", id),
+         id, messages_.MAPIUpdate("Mail", 1, 1), messages_.MAPIGetMessageBody("Mail", 1, a, b, c),
+         messages_.LoadMAPI("Mail", 0, 1, 1, a),
+         !loc_.DataFolder().empty() &&
+             messages_.MAPIGetNextMessage(0, loc_.DataFolder() + "Mail.db", 1, 1, 1, -1, 1, 1,
+                                          row)});
+  }
+  std::string SmsLogOperations() {
+    std::string day;
+    return Joined({sms_.OpenSmsLogDb(), sms_.LoadSmsLog(0, 1, 1, day), sms_.GetSmsEntryCount(),
+                   sms_.SmsLogSetStatus(1, 1), sms_.SmsLogMaxId(),
+                   sms_.SmsLogExec("UPDATE Spam SET Status = 0;"), day == loc_.DayText(0)});
+  }
+  std::string RuleStoreOperations() {
+    return Joined({rules_.CreateRulesTable(), rules_.AddRule("a", "b", "", 0, 1, 90.0f),
+                   rules_.LoadRules(), rules_.GetRuleCount(), rules_.DeleteRule("a", "b"),
+                   rules_.RulesMaxId()});
+  }
+
+ private:
+  DataLocations& loc_;
+  MessageLog messages_;
+  SmsLog sms_;
+  RuleTable table_;
+  RuleStore rules_;
+};
+
 struct StoreCase {
   const char* name;
   const char* file;  // in the data folder
-  Operations (*make)(DataLocations&);
+  std::string (Stores::*operations)();
   const char* junkResults;
   const char* missingResults;  // no data folder
   const char* foundResults;    // the data folder made afterwards
@@ -45,50 +76,19 @@ void PrintTo(const StoreCase& c, std::ostream* os) {
 }
 
 const StoreCase kStores[] = {
-    {"message log", "Mail.db",
-     [](DataLocations& loc) -> Operations {
-       return [&loc, log = std::make_shared<MessageLog>(loc)] {
-         int id = 0, status = 0;
-         std::string a, b, c;
-         LogRow row;
-         return Joined(
-             {log->MAPICreateLog("Mail"), log->MAPIExists("Mail", "body", id, status, a),
-              log->MAPIAdd("Mail", "s", "a", "subj", "body", "body", "body", "", 0, "d", "t", id),
-              id, log->MAPIUpdate("Mail", 1, 1), log->MAPIGetMessageBody("Mail", 1, a, b, c),
-              log->LoadMAPI("Mail", 0, 1, 1, a),
-              !loc.DataFolder().empty() && log->MAPIGetNextMessage(0, loc.DataFolder() + "Mail.db",
-                                                                   1, 1, 1, -1, 1, 1, row)});
-       };
-     },
-     "-1 0 0 -1 0 0 0 0", "0 0 0 -1 0 0 0 0", "0 0 1 1 1 1 1 1", "", ""},
-    {"SMS log", kSmsLogFile,
-     [](DataLocations& loc) -> Operations {
-       return [&loc, log = std::make_shared<SmsLog>(loc)] {
-         std::string day;
-         return Joined({log->OpenSmsLogDb(), log->LoadSmsLog(0, 1, 1, day), log->GetSmsEntryCount(),
-                        log->SmsLogSetStatus(1, 1), log->SmsLogMaxId(),
-                        log->SmsLogExec("UPDATE Spam SET Status = 0;"), day == loc.DayText(0)});
-       };
-     },
-     "1 0 0 0 -1 26 1", "0 0 0 0 -1 1 1", "1 1 0 1 0 0 1", "", ""},
-    {"rule store", kRulesFile,
-     [](DataLocations& loc) -> Operations {
-       auto table = std::make_shared<RuleTable>();
-       return [table, store = std::make_shared<RuleStore>(loc, *table)] {
-         return Joined({store->CreateRulesTable(), store->AddRule("a", "b", "", 0, 1, 90.0f),
-                        store->LoadRules(), store->GetRuleCount(), store->DeleteRule("a", "b"),
-                        store->RulesMaxId()});
-       };
-     },
-     "1 0 0 0 0 -1", "1 0 0 0 0 -1", "1 1 1 1 1 0", "SQL error: file is not a database\n",
-     "Can't open database: "},
+    {"MessageLog", "Mail.db", &Stores::MessageLogOperations, "-1 0 0 -1 0 0 0 0",
+     "0 0 0 -1 0 0 0 0", "0 0 1 1 1 1 1 1", "", ""},
+    {"SmsLog", kSmsLogFile, &Stores::SmsLogOperations, "1 0 0 0 -1 26 1", "0 0 0 0 -1 1 1",
+     "1 1 0 1 0 0 1", "", ""},
+    {"RuleStore", kRulesFile, &Stores::RuleStoreOperations, "1 0 0 0 0 -1", "1 0 0 0 0 -1",
+     "1 1 1 1 1 0", "SQL error: file is not a database\n", "Can't open database: "},
 };
 
 class StoreFailures : public testing::TestWithParam<StoreCase> {
  protected:
   std::string Run(const std::string& expectSaid) {
     testing::internal::CaptureStderr();
-    const std::string results = operations();
+    const std::string results = (stores.*GetParam().operations)();
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_NE(said.find(expectSaid), std::string::npos) << said;
     return results;
@@ -103,7 +103,7 @@ class StoreFailures : public testing::TestWithParam<StoreCase> {
   FixedClock clock{1796000000};
   DataLocations loc{root.path(), clock};
   std::string dba = root / "Varnox/dba/";
-  Operations operations = GetParam().make(loc);
+  Stores stores{loc};
 };
 
 TEST_P(StoreFailures, AFileThatIsNotADatabaseFailsCleanlyAndStaysUntouched) {
@@ -132,11 +132,8 @@ TEST_P(StoreFailures, WithoutADataFolderNothingIsCreatedUntilItExists) {
   EXPECT_TRUE(FilesUnder(cwd.path()).empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, StoreFailures, testing::ValuesIn(kStores), [](const auto& info) {
-  std::string name = info.param.name;
-  std::erase(name, ' ');
-  return name;
-});
+INSTANTIATE_TEST_SUITE_P(Each, StoreFailures, testing::ValuesIn(kStores),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace varnox
