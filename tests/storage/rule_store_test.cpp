@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -35,13 +36,36 @@ class RuleStoreTest : public ::testing::Test, protected DataRoot {
            float certainty = 90.0f) {
     return store().AddRule(sender, message, response, 0, sender.empty() ? 0 : 1, certainty);
   }
-  std::string LoadedSender(int index) {
+  // GetRule's fields joined by '|', or "none".
+  std::string Got(int index) {
     std::string sender, message, response;
     int useResponse = -1, filterBySender = -1, id = -1;
     float certainty = -1;
-    EXPECT_TRUE(store().GetRule(index, sender, message, response, useResponse, filterBySender,
-                                certainty, id));
-    return sender;
+    if (!store().GetRule(index, sender, message, response, useResponse, filterBySender, certainty,
+                         id))
+      return "none";
+    return sender + "|" + message + "|" + response + "|" + std::to_string(useResponse) +
+           std::to_string(filterBySender) + "|" + Number(certainty) + "|" + std::to_string(id);
+  }
+  std::string LoadedSender(int index) {
+    const std::string got = Got(index);
+    return got.substr(0, got.find('|'));
+  }
+  // Each loaded entry's Id, certainty and counted tokens.
+  std::vector<std::string> Loaded() {
+    std::vector<std::string> out;
+    for (int i = 0; i < store().GetRuleCount(); ++i) {
+      const RuleEntry& e = table_.entries[i];
+      std::string tokens;
+      for (int k = 0; k < e.tokenCount; ++k) tokens += e.tokens[k] + " ";
+      out.push_back(std::to_string(e.id) + "|" + Number(e.certainty) + "|" + tokens);
+    }
+    return out;
+  }
+  static std::string Number(float f) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", static_cast<double>(f));
+    return text;
   }
 
   RuleTable table_;
@@ -113,10 +137,7 @@ TEST_F(RuleStoreTest, CertaintyIsStoredTruncatedAndLoadsAsFloat) {
   ASSERT_TRUE(Add("c", "", "", 0.99f));
   EXPECT_EQ(Rows("Certainty"), (std::vector<std::string>{"90", "90", "0"}));
   ASSERT_TRUE(store().LoadRules());
-  ASSERT_EQ(store().GetRuleCount(), 3);
-  EXPECT_EQ(table_.entries[0].certainty, 90.0f);
-  EXPECT_EQ(table_.entries[1].certainty, 90.0f);
-  EXPECT_EQ(table_.entries[2].certainty, 0.0f);
+  EXPECT_EQ(Loaded(), (std::vector<std::string>{"1|90|", "2|90|", "3|0|"}));
 }
 
 TEST_F(RuleStoreTest, LoadRulesFillsTheTableInRowOrder) {
@@ -129,38 +150,18 @@ TEST_F(RuleStoreTest, LoadRulesFillsTheTableInRowOrder) {
        "INSERT INTO Rules VALUES (5, 'x', 'unsorted', 'zeta alpha mid ', '', 0, 0, 60);"
        "INSERT INTO Rules (Id) VALUES (9);");
   ASSERT_TRUE(store().LoadRules());
-  ASSERT_EQ(store().GetRuleCount(), 4);
-
-  std::string sender, message, response;
-  int useResponse = 0, filterBySender = 0, id = 0;
-  float certainty = 0;
-  ASSERT_TRUE(
-      store().GetRule(0, sender, message, response, useResponse, filterBySender, certainty, id));
-  EXPECT_EQ(std::vector<std::string>({sender, message, response}),
-            std::vector<std::string>({"+4917", "free money", "no"}));
-  EXPECT_EQ(std::vector<int>({useResponse, filterBySender, id}), std::vector<int>({1, 1, 7}));
-  EXPECT_EQ(certainty, 80.0f);
-  EXPECT_EQ(table_.entries[0].tokens, (TokenList{"free", "money"}));
-
-  EXPECT_EQ(table_.entries[1].id, 3);
-  EXPECT_EQ(table_.entries[1].tokenCount, 0);
-  EXPECT_TRUE(table_.entries[1].tokens.empty());
-  EXPECT_EQ(table_.entries[1].response, "");
   // The matcher searches token lists; a row written elsewhere may not be sorted.
-  EXPECT_EQ(table_.entries[2].tokens, (TokenList{"alpha", "mid", "zeta"}));
-  EXPECT_EQ(table_.entries[3].id, 9);
-  EXPECT_EQ(table_.entries[3].tokenCount, 0);
-
-  EXPECT_FALSE(
-      store().GetRule(4, sender, message, response, useResponse, filterBySender, certainty, id));
-  EXPECT_FALSE(
-      store().GetRule(-1, sender, message, response, useResponse, filterBySender, certainty, id));
+  EXPECT_EQ(Loaded(), (std::vector<std::string>{"7|80|free money ", "3|90|", "5|60|alpha mid zeta ",
+                                                "9|0|"}));
+  EXPECT_TRUE(table_.entries[0].tokens.size() == 2 && table_.entries[1].tokens.empty());
+  EXPECT_EQ(Got(0), "+4917|free money|no|11|80|7");
+  EXPECT_EQ(Got(1), "|null tokens||00|90|3");
+  EXPECT_EQ(Got(4) + Got(-1), "nonenone");
 
   // Every load replaces the whole table.
   Exec(RulesPath(), "DELETE FROM Rules WHERE Id <> 5;");
   ASSERT_TRUE(store().LoadRules());
-  ASSERT_EQ(store().GetRuleCount(), 1);
-  EXPECT_EQ(table_.entries[0].id, 5);
+  EXPECT_EQ(Loaded(), (std::vector<std::string>{"5|60|alpha mid zeta "}));
   EXPECT_TRUE(table_.entries[1].message.empty());
 }
 
@@ -205,9 +206,7 @@ TEST_F(RuleStoreTest, EqualRulesLeaveTheTableOneAtATimeButTheDatabaseTogether) {
        "INSERT INTO Rules VALUES (3, 'dup', 'same', 'same ', 'r3', 0, 1, 90);");
   ASSERT_TRUE(store().LoadRules());
   EXPECT_TRUE(store().DeleteRule("dup", "same"));
-  ASSERT_EQ(store().GetRuleCount(), 2);
-  EXPECT_EQ(table_.entries[0].id, 2);
-  EXPECT_EQ(table_.entries[1].id, 3);
+  EXPECT_EQ(Loaded(), (std::vector<std::string>{"2|90|other ", "3|90|same "}));
   EXPECT_EQ(Rows("Id"), (std::vector<std::string>{"2"}));
 }
 
