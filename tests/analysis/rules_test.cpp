@@ -72,20 +72,14 @@ TEST(Similarity, IsComputedInSinglePrecision) {
   float s1, s2;
   ComputeSimilarities(9, 10, 30, s1, s2);
   EXPECT_EQ(s1, 90.0f);
+  EXPECT_TRUE(SimilarEnough(0, 90.0f, 90.0f));  // equality counts
   ComputeSimilarities(53, 100, 1000, s1, s2);
   EXPECT_EQ(s1, 52.999996f);
-  EXPECT_FALSE(SimilarEnough(s1, 0, 53.0f));
-  EXPECT_TRUE(SimilarEnough(s1, 0, 52.999996f));
-  EXPECT_TRUE(SimilarEnough(0, 90.0f, 90.0f));  // equality counts
-}
-
-TEST(Similarity, RoundingBoundaryDecidesTheVerdict) {
-  // 53 of the message's 100 tokens are rule tokens: 52.999996 < 53.
-  TokenList message = Words(0, 100);
-  auto table = Table({MessageRule(Words(47, 1047), 53.0f)});
-  EXPECT_EQ(CheckBoth(*table, Probe(message)), 0);
-  auto table2 = Table({MessageRule(Words(47, 1047), 52.0f)});
-  EXPECT_EQ(CheckBoth(*table2, Probe(message)), 1);
+  // So 53 of the message's 100 tokens in a rule miss a certainty of 53.
+  auto table = Table({MessageRule(Words(47, 1047), 53.0f), MessageRule(Words(47, 1047), 52.0f, 2)});
+  RuleMatch m;
+  EXPECT_EQ(CheckBoth(*table, Probe(Words(0, 100)), &m), 1);
+  EXPECT_EQ(m.id, 2);
 }
 
 TEST(Similarity, ShortRulesMatchLongMessagesAndViceVersa) {
