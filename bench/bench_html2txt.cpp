@@ -8,6 +8,7 @@
 
 #include "bench_corpus.h"
 #include "html2txt/html_converter.h"
+#include "reference/html_converter_plain.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include "analysis/rules.h"
 #include "analysis/tokenizer.h"
 #include "bench_corpus.h"
+#include "reference/rules_plain.h"
 
 namespace varnox::bench {
 namespace {

@@ -4,6 +4,7 @@
 
 #include "analysis/tokenizer.h"
 #include "bench_corpus.h"
+#include "reference/tokenizer_plain.h"
 
 namespace {
 

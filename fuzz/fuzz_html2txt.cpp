@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "html2txt/html_converter.h"
+#include "reference/html_converter_plain.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include "analysis/fixed_text.h"
 #include "analysis/rules.h"
 #include "analysis/tokenizer.h"
+#include "reference/rules_plain.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "analysis/tokenizer.h"
+#include "reference/tokenizer_plain.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);

@@ -14,40 +14,20 @@
 
 #include "analysis/fingerprint.h"
 #include "analysis/tokenizer.h"
+#include "platform/clock.h"
 #include "platform/sms_incoming.h"
 #include "platform/trace.h"
+#include "platform/unique_fd.h"
 #include "storage/classify.h"
 
 namespace varnox::rulehook {
 namespace {
 
-struct DirCloser {
-  void operator()(DIR* d) const { closedir(d); }
-};
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-std::int64_t Nanoseconds(const struct timespec& t) {
-  return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
 enum class ReadResult { kRead, kGone, kFailed };
 
 // The whole file, if it is a regular file of at most kMaxSpoolFile bytes.
 ReadResult ReadSpoolFile(const std::string& path, std::string& bytes, std::string& error) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) {
     if (errno == ENOENT) return ReadResult::kGone;
     error = std::strerror(errno);
@@ -130,7 +110,7 @@ std::vector<SpoolWatcher::Candidate> SpoolWatcher::CompleteFiles(LookReport& rep
   std::vector<Candidate> complete;
   std::map<std::string, Seen> now;
   const std::string incoming = spool_ + "/incoming";
-  std::unique_ptr<DIR, DirCloser> dir(::opendir(incoming.c_str()));
+  DirPtr dir(::opendir(incoming.c_str()));
   if (!dir) {
     seen_.clear();
     return complete;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/ascii_text.h"
+
 namespace varnox {
 
 std::size_t Utf8PrefixLength(std::string_view text, std::size_t max) {
@@ -29,9 +31,13 @@ std::size_t Utf8PrefixLength(std::string_view text, std::size_t max) {
   return have < need ? start - 1 : cut;
 }
 
+std::string Utf8Prefix(std::string_view text, std::size_t max) {
+  return std::string(text.substr(0, Utf8PrefixLength(text, max)));
+}
+
 void CopyFixedText(char* dst, std::size_t capacity, std::string_view text) {
   if (capacity == 0) return;
-  const std::size_t n = Utf8PrefixLength(text.substr(0, text.find('\0')), capacity - 1);
+  const std::size_t n = Utf8PrefixLength(UpToNul(text), capacity - 1);
   std::memcpy(dst, text.data(), n);
   dst[n] = '\0';
 }

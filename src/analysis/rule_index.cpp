@@ -4,19 +4,10 @@
 #include <cstring>
 
 #include "analysis/hash.h"
+#include "platform/ascii_text.h"
 
 namespace varnox {
 namespace {
-
-inline unsigned char Fold(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? c | 0x20 : c;
-}
-
-std::string Folded(const std::string& s) {
-  std::string f(s);
-  for (char& c : f) c = static_cast<char>(Fold(static_cast<unsigned char>(c)));
-  return f;
-}
 
 bool HasUpper(const std::string& s) {
   for (char c : s)
@@ -80,7 +71,7 @@ void RuleIndex::Build(const RuleTable& table) {
   for (int r = 0; r < table.count; ++r) {
     const RuleEntry& e = table.entries[r];
     if (e.filterBySender != 0) {
-      lowerSenders_[r] = Folded(std::string(e.sender, strnlen(e.sender, sizeof e.sender)));
+      lowerSenders_[r] = LowerAsciiCopy(std::string(e.sender, strnlen(e.sender, sizeof e.sender)));
       continue;
     }
     const int n = TokensOf(e);
@@ -88,7 +79,7 @@ void RuleIndex::Build(const RuleTable& table) {
     folded.reserve(n);
     bool indexable = true;
     for (int t = 0; t < n; ++t) {
-      folded.push_back(HasUpper(e.tokens[t]) ? Folded(e.tokens[t]) : e.tokens[t]);
+      folded.push_back(HasUpper(e.tokens[t]) ? LowerAsciiCopy(e.tokens[t]) : e.tokens[t]);
       if (t > 0 && !(folded[t - 1] < folded[t])) indexable = false;
       if (folded[t].empty() || folded[t].size() > UINT16_MAX) indexable = false;
     }
@@ -121,7 +112,7 @@ void RuleIndex::CountHits(const RuleTable& table, const RuleEntry& probe, int* h
   for (int t = 0; t < n; ++t) {
     const std::string* token = &probe.tokens[t];
     if (HasUpper(*token)) {
-      folded = Folded(*token);
+      folded = LowerAsciiCopy(*token);
       token = &folded;
     }
     const Slot* s = Find(token->data(), token->size(), HashBytes(token->data(), token->size()));

@@ -6,27 +6,22 @@
 #include <string>
 
 #include "analysis/rule_index.h"
+#include "platform/ascii_text.h"
 #include "platform/trace.h"
 
 namespace varnox {
 namespace {
 
-inline unsigned char Fold(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? c | 0x20 : c;
-}
-
 // A fixed sender field as text, even if it lacks its terminator.
-std::string LowerAscii(const char (&s)[256]) {
-  std::string out(s, strnlen(s, sizeof s));
-  for (char& c : out) c = static_cast<char>(Fold(static_cast<unsigned char>(c)));
-  return out;
+std::string LowerSender(const char (&s)[256]) {
+  return LowerAsciiCopy(std::string_view(s, strnlen(s, sizeof s)));
 }
 
 // Compares with ASCII case folded, bytes unsigned.
 int CompareFolded(const char* a, const char* b) {
   for (;; ++a, ++b) {
-    const unsigned char x = Fold(static_cast<unsigned char>(*a));
-    const unsigned char y = Fold(static_cast<unsigned char>(*b));
+    const unsigned char x = FoldAscii(static_cast<unsigned char>(*a));
+    const unsigned char y = FoldAscii(static_cast<unsigned char>(*b));
     if (x != y) return x < y ? -1 : 1;
     if (x == 0) return 0;
   }
@@ -48,7 +43,7 @@ void TraceSimilarity(int hits, int probeTokens, float s1, float s2, float certai
 template <typename LowerSenderOf>
 int SenderPass(const RuleTable& table, const RuleEntry& probe, LowerSenderOf lowerSenderOf,
                RuleMatch* match) {
-  const std::string sender = LowerAscii(probe.sender);
+  const std::string sender = LowerSender(probe.sender);
   for (int r = 0; r < table.count; ++r) {
     const RuleEntry& e = table.entries[r];
     if (e.filterBySender == 0) continue;
@@ -203,27 +198,6 @@ int CheckRules(RuleTable& table, const RuleEntry& probe, RuleMatch* match) {
 
 int CheckRules(const RuleEntry& probe) {
   return CheckRules(GlobalRuleTable(), probe);
-}
-
-int CheckRulesPlain(RuleTable& table, const RuleEntry& probe, RuleMatch* match) {
-  std::lock_guard<std::mutex> guard(table.lock);
-  try {
-    if (!EnsureLoaded(table)) return 0;
-    if (SenderPass(
-            table, probe, [&](int r) { return LowerAscii(table.entries[r].sender); }, match))
-      return 1;
-    for (int r = 0; r < table.count; ++r) {
-      const RuleEntry& e = table.entries[r];
-      if (e.filterBySender != 0) continue;
-      if (IsSimilarMessage(probe, e, match)) {
-        if (match != nullptr) match->slot = r;
-        return 1;
-      }
-    }
-    return 0;
-  } catch (...) {
-    return 0;
-  }
 }
 
 }  // namespace varnox

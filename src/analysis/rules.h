@@ -83,10 +83,6 @@ struct RuleMatch {
 int CheckRules(RuleTable& table, const RuleEntry& probe, RuleMatch* match = nullptr);
 int CheckRules(const RuleEntry& probe);  // on the global table
 
-// The same verdict by a binary search per rule and token, without the index:
-// the reference the fast check is held against.
-int CheckRulesPlain(RuleTable& table, const RuleEntry& probe, RuleMatch* match = nullptr);
-
 // Similarity of one probe and one rule, with the detail when asked.
 bool IsSimilarMessage(const RuleEntry& probe, const RuleEntry& rule, RuleMatch* detail = nullptr);
 

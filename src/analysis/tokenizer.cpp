@@ -9,6 +9,7 @@
 #include "analysis/delimiters.h"
 #include "analysis/hash.h"
 #include "analysis/tokenizer.h"
+#include "platform/ascii_text.h"
 #include "platform/stemmer.h"
 
 namespace varnox {
@@ -247,7 +248,7 @@ void BuildTokenString(char* text, char* out) {
 }
 
 std::string BuildTokenString(std::string_view text) {
-  std::string scratch(text.substr(0, text.find('\0')));
+  std::string scratch(UpToNul(text));
   std::string out(scratch.size() + 2, '\0');
   BuildTokenString(scratch.data(), out.data());
   out.resize(std::strlen(out.c_str()));

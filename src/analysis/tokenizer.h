@@ -20,11 +20,6 @@ void BuildTokenString(char* text, char* out);
 // Convenience form on a copy of text (which ends at its first NUL, if any).
 std::string BuildTokenString(std::string_view text);
 
-// The same result computed step by step as the format is defined (scan, stem
-// each token in place, split, insertion sort, drop repeats). Slow; kept as the
-// reference that tests and fuzzers hold the fast form against.
-void BuildTokenStringPlain(char* text, char* out);
-
 // Builds list from a token string: tokens are the runs of non-blank bytes.
 // count is set to 0 first. Returns 1 when a list was produced (possibly empty
 // for a string of blanks), 0 for a null or empty string or when out of memory.
@@ -35,10 +30,5 @@ void FreeTokenList(TokenList& list, int& count);
 
 // Stable insertion sort of the first count entries by unsigned byte order.
 void SortTokenList(TokenList& list, int count);
-
-// Marks the delimiter bytes of text (1) and the token bytes (0), reading UTF-8
-// from left to right: the section sign and the acute accent delimit as
-// characters and as lone Latin-1 bytes, but not inside other characters.
-void ClassifyDelimiters(std::string_view text, std::vector<unsigned char>& isDelimiter);
 
 }  // namespace varnox

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/ascii_text.h"
+
 namespace varnox {
 namespace {
 

@@ -69,10 +69,4 @@ int HtmlToText(HtmlConverter* converter, const char* html, char* out);
 // well-formed UTF-8 lead and continuation bytes; other text is cut at 255).
 std::size_t TitleFieldLength(std::string_view title);
 
-// The conversion written out step by step, one position at a time, with no
-// shortcuts: the reference that the converter above must agree with byte for
-// byte (tests and the fuzz target compare the two). When title is not null and
-// the run reads a title, *title receives the title field's text.
-std::string HtmlToTextPlain(std::string_view html, std::string* title = nullptr);
-
 }  // namespace varnox

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "platform/ascii_text.h"
+
 namespace varnox {
 namespace {
 
@@ -249,10 +251,7 @@ bool DecodeBase64(std::string_view in, std::string& out) {
 }
 
 bool NeedsCharsetConversion(std::string_view charset) {
-  std::string name(charset);
-  for (char& c : name) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  const std::string name = LowerAsciiCopy(charset);
   return !(name.empty() || name == "us-ascii" || name == "ascii" || name == "utf-8" ||
            name == "utf8");
 }

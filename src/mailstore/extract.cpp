@@ -150,12 +150,4 @@ std::string NarrowLowBytes(std::u16string_view wide) {
   return narrow;
 }
 
-void LowerAscii(std::string& text) {
-  // Branch-free so the compiler can vectorise it: whole MIME texts go through.
-  for (char& c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    c = static_cast<char>(u | (static_cast<unsigned char>(u - 'A') < 26 ? 0x20 : 0));
-  }
-}
-
 }  // namespace varnox

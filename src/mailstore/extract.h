@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ascii_text.h"  // LowerAscii, which every caller of the extraction needs
+
 namespace varnox {
 
 // The part of the MIME text that follows the header line headerLine (sought
@@ -34,8 +36,5 @@ void ExtractMessageText(std::string_view lowered, std::string_view original,
 
 // UTF-16 to 8 bits by keeping the low byte of each code unit, up to a NUL.
 std::string NarrowLowBytes(std::u16string_view wide);
-
-// ASCII lower-casing, the platform's in-place lower-casing of 8-bit text.
-void LowerAscii(std::string& text);
 
 }  // namespace varnox

@@ -11,10 +11,6 @@
 namespace varnox {
 namespace {
 
-std::string Cut(std::string_view text, std::size_t max) {
-  return std::string(text.substr(0, Utf8PrefixLength(text, max)));
-}
-
 void TraceMessage(const std::string& storeName, const MessageRecord& m) {
   if (!TraceEnabled()) return;
   Trace(storeName);
@@ -27,9 +23,9 @@ void TraceMessage(const std::string& storeName, const MessageRecord& m) {
 }  // namespace
 
 void ReadMessageHeader(const MailRow& row, MessageRecord& m) {
-  m.sender = Cut(row.senderName, 255);
-  m.senderEmail = Cut(row.senderAddress, 255);
-  m.subject = Cut(row.subject, 127);
+  m.sender = Utf8Prefix(row.senderName, 255);
+  m.senderEmail = Utf8Prefix(row.senderAddress, 255);
+  m.subject = Utf8Prefix(row.subject, 127);
   const std::tm local = LocalTime(row.deliveryTime);
   m.receivedDate = LongDateText(local);
   m.receivedTime = TimeText(local);
@@ -39,9 +35,9 @@ void ReadHeaderFromText(const std::string& mimeText, MessageRecord& m) {
   std::size_t end = mimeText.find("\r\n\r\n");
   end = end == std::string::npos ? mimeText.size() : end + 2;
   const MailHeaders h = ParseMailHeaders(std::string_view(mimeText).substr(0, end));
-  m.sender = Cut(h.senderName, 255);
-  m.senderEmail = Cut(h.senderAddress, 255);
-  m.subject = Cut(h.subject, 127);
+  m.sender = Utf8Prefix(h.senderName, 255);
+  m.senderEmail = Utf8Prefix(h.senderAddress, 255);
+  m.subject = Utf8Prefix(h.subject, 127);
 }
 
 int MessageProcessor::ProcessMessage(StoreRecord& store, const MailRow& row,

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "analysis/fingerprint.h"
+#include "platform/ascii_text.h"
 #include "platform/clock.h"
 #include "platform/trace.h"
 #include "storage/data_locations.h"
@@ -16,12 +17,6 @@ namespace varnox {
 namespace {
 
 using std::chrono::milliseconds;
-
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c | 0x20);
-  return s;
-}
 
 // A store whose log would be named like the data folder's own databases
 // would be mistaken for them.
@@ -152,8 +147,9 @@ void StoreScan::EnumerateStores() {
   for (const auto& entry : entries) {
     const std::string& name = entry.first;
     const std::string& path = entry.second;
-    const bool seen = std::any_of(stores_.begin(), stores_.end(),
-                                  [&](const auto& s) { return Lower(s->name) == Lower(name); });
+    const bool seen = std::any_of(stores_.begin(), stores_.end(), [&](const auto& s) {
+      return EqualIgnoringAsciiCase(s->name, name);
+    });
     if (seen || static_cast<int>(stores_.size()) >= kMaxStores || IsExcludedStore(name)) continue;
     if (name.size() > kMaxStoreName) continue;
     if (ClashesWithOwnDatabases(name)) {
@@ -171,7 +167,7 @@ void StoreScan::EnumerateStores() {
 }
 
 bool StoreScan::IsExcludedStore(const std::string& name) {
-  const std::string lower = Lower(name);
+  const std::string lower = LowerAsciiCopy(name);
   return lower == "activesync" || lower == "sms";
 }
 

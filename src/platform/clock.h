@@ -29,6 +29,11 @@ class FixedClock final : public Clock {
   std::time_t t_;
 };
 
+// A time stamp as nanoseconds since the epoch.
+constexpr long long Nanoseconds(const timespec& t) {
+  return static_cast<long long>(t.tv_sec) * 1'000'000'000LL + t.tv_nsec;
+}
+
 // The process's system clock.
 const Clock& DefaultClock();
 

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/unique_fd.h"
+
 namespace varnox {
 
 std::string ResolveDeviceRoot(const std::string& rootOption) {
@@ -26,12 +28,12 @@ std::string ResolveDeviceRoot(const std::string& rootOption) {
 
 void StorageCards::EnumStorageCards() {
   names_.clear();
-  DIR* dir = opendir(root_.c_str());
-  if (dir == nullptr) return;
+  const DirPtr dir(opendir(root_.c_str()));
+  if (!dir) return;
   struct stat rootStat {};
   const bool haveRoot = stat(root_.c_str(), &rootStat) == 0;
   std::vector<std::string> found;
-  while (const dirent* e = readdir(dir)) {
+  while (const dirent* e = readdir(dir.get())) {
     const std::string name = e->d_name;
     if (name == "." || name == ".." || name == "Varnox" || name == "Mail" || name == "spool")
       continue;
@@ -45,7 +47,6 @@ void StorageCards::EnumStorageCards() {
     const bool mountPoint = haveRoot && s.st_dev != rootStat.st_dev;
     if (link || mountPoint) found.push_back(name);
   }
-  closedir(dir);
   std::sort(found.begin(), found.end());
   if (found.size() > static_cast<std::size_t>(kMaxStorageCards)) found.resize(kMaxStorageCards);
   names_ = std::move(found);

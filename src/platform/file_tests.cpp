@@ -4,16 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/unique_fd.h"
+
 namespace varnox {
 namespace {
 
 bool OpensAsFile(const std::string& path, int flags) {
-  const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return false;
+  const UniqueFd fd(::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd) return false;
   struct stat st {};
-  const bool file = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
-  ::close(fd);
-  return file;
+  return ::fstat(fd.get(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 }  // namespace

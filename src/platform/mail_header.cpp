@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/ascii_text.h"
 #include "platform/maildir.h"
 
 namespace varnox {
@@ -24,14 +25,6 @@ using AddressListPtr = std::unique_ptr<InternetAddressList, GObjectDeleter>;
 
 bool IsFoldSpace(char c) {
   return c == ' ' || c == '\t';
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (g_ascii_tolower(a[i]) != g_ascii_tolower(b[i])) return false;
-  }
-  return true;
 }
 
 std::string_view TrimSpaces(std::string_view s) {
@@ -72,10 +65,10 @@ RawFields CutFields(std::string_view block) {
     std::string_view name = line.substr(0, colon);
     while (!name.empty() && IsFoldSpace(name.back())) name.remove_suffix(1);
     const std::string_view value = line.substr(colon + 1);
-    if (!raw.haveSubject && EqualsNoCase(name, "Subject")) {
+    if (!raw.haveSubject && EqualIgnoringAsciiCase(name, "Subject")) {
       raw.haveSubject = true;
       current = &raw.subject;
-    } else if (!raw.haveFrom && EqualsNoCase(name, "From")) {
+    } else if (!raw.haveFrom && EqualIgnoringAsciiCase(name, "From")) {
       raw.haveFrom = true;
       current = &raw.from;
     }

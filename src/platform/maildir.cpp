@@ -14,6 +14,9 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/clock.h"
+#include "platform/unique_fd.h"
+
 namespace varnox {
 namespace {
 
@@ -27,37 +30,6 @@ constexpr std::size_t kHeaderReadStep = 16 * 1024;
 constexpr long long kRacyNanoseconds = 2'000'000'000LL;
 
 constexpr const char* kSubfolders[] = {"new", "cur"};
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-      if (fd_ >= 0) ::close(fd_);
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
-
-struct DirCloser {
-  void operator()(DIR* d) const { ::closedir(d); }
-};
-using DirPtr = std::unique_ptr<DIR, DirCloser>;
-
-long long Nanoseconds(const timespec& t) {
-  return static_cast<long long>(t.tv_sec) * 1'000'000'000LL + t.tv_nsec;
-}
 
 // What identifies a folder's state: the folder itself and its modification
 // time, which every create, rename and delete inside it moves.

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/unique_fd.h"
+
 namespace varnox {
 
 class SingleInstanceLock {
@@ -19,7 +21,7 @@ class SingleInstanceLock {
   const std::string& error() const { return error_; }
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
   bool held_ = false;
   std::string error_;
 };

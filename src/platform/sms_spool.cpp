@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/unique_fd.h"
+
 namespace varnox {
 namespace {
 
@@ -51,15 +53,16 @@ bool WriteSpoolMessage(const std::string& spoolDir, const std::string& recipient
   const std::string staging = spoolDir + "/.varnox";
   ::mkdir(staging.c_str(), 0700);
   std::string temp = staging + "/varnox.XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) {
+  UniqueFd fd(::mkstemp(temp.data()));
+  if (!fd) {
     error = staging + ": " + std::strerror(errno);
     return false;
   }
   const std::string content =
       "To: " + number + "\nReport: " + (report ? "yes" : "no") + "\nAlphabet: UTF-8\n\n" + text;
-  const bool written = ::fchmod(fd, 0644) == 0 && WriteAllFd(fd, content) && ::fsync(fd) == 0;
-  ::close(fd);
+  const bool written =
+      ::fchmod(fd.get(), 0644) == 0 && WriteAllFd(fd.get(), content) && ::fsync(fd.get()) == 0;
+  fd = UniqueFd();
   if (!written) {
     error = temp + ": " + std::strerror(errno);
     ::unlink(temp.c_str());

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/file_tests.h"
+#include "platform/unique_fd.h"
 #include "storage/sqlite_db.h"
 
 namespace varnox {
@@ -215,17 +216,14 @@ std::string DataLocations::NowTimeText() const {
 std::int64_t RulesSignalStamp(const std::string& dataFolder) {
   struct stat st {};
   if (dataFolder.empty() || ::stat((dataFolder + "rs.dat").c_str(), &st) != 0) return -1;
-  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return Nanoseconds(st.st_mtim);
 }
 
 bool DataLocations::SignalRulesChanged() {
   const std::string folder = DataFolder();
   if (folder.empty()) return false;
-  const int fd =
-      ::open((folder + "rs.dat").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
+  return static_cast<bool>(UniqueFd(
+      ::open((folder + "rs.dat").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)));
 }
 
 bool DataLocations::EnumLogDatabases(int mode, std::string& path) {

@@ -15,6 +15,7 @@
 
 #include "platform/clock.h"
 #include "platform/device.h"
+#include "platform/unique_fd.h"
 
 namespace varnox {
 
@@ -126,10 +127,7 @@ class DataLocations {
   std::string dataFolder_;
   std::string cardName_;
   bool handedOver_ = false;  // UseDataFolder was called
-  struct DirCloser {
-    void operator()(DIR* d) const { closedir(d); }
-  };
-  std::unique_ptr<DIR, DirCloser> enumeration_;  // the re-check thread's walk
+  DirPtr enumeration_;       // the re-check thread's walk
   std::string enumerationFolder_;
 };
 

@@ -6,6 +6,7 @@
 
 #include "analysis/fingerprint.h"
 #include "analysis/fixed_text.h"
+#include "platform/ascii_text.h"
 #include "platform/trace.h"
 
 namespace varnox {
@@ -20,25 +21,15 @@ constexpr char kIndexStatements[] =
     "CREATE INDEX IF NOT EXISTS MsgHashIndex ON Msg(Hash);"
     "CREATE INDEX IF NOT EXISTS MsgReceivedDateIndex ON Msg(ReceivedDate);";
 
-// Texts travel as C strings inside the statement: a NUL would end it early,
-// so every text counts up to its first NUL (hash and stored copy alike).
-std::string_view CText(std::string_view text) {
-  return text.substr(0, text.find('\0'));
-}
-
 // A text as the log stores it: up to its first NUL, apostrophes turned into
 // blanks (the only quoting texts get, which stored rows reflect). scratch
 // holds the copy when one is needed.
 std::string_view Unquoted(std::string_view text, std::string& scratch) {
-  text = CText(text);
+  text = UpToNul(text);
   if (text.find('\'') == std::string_view::npos) return text;
   scratch.assign(text);
   SanitizeSqlText(scratch);
   return scratch;
-}
-
-std::string Cut(std::string_view text, std::size_t max) {
-  return std::string(text.substr(0, Utf8PrefixLength(text, max)));
 }
 
 void TraceLine(std::string_view line) {
@@ -200,7 +191,7 @@ bool MessageLog::MAPIExists(const std::string& store, std::string_view rawBody, 
                             int& status, std::string& tokens) {
   try {
     tokens.clear();
-    const std::string_view body = CText(rawBody);
+    const std::string_view body = UpToNul(rawBody);
     const std::string hash = Fingerprint(body);
     std::string error, path;
     LogPath(store, path);
@@ -232,7 +223,7 @@ bool MessageLog::MAPIAdd(const std::string& store, const std::string& sender,
   id = -1;
   if (inserted) *inserted = false;
   try {
-    const std::string_view body = CText(rawBody);
+    const std::string_view body = UpToNul(rawBody);
     const std::string hash = Fingerprint(body);
     std::string error, path;
     LogPath(store, path);
@@ -261,7 +252,7 @@ bool MessageLog::MAPIAdd(const std::string& store, const std::string& sender,
           "Tokens, ReceivedDate, ReceivedTime, Status, Hash) VALUES "
           "(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12);");
       if (!insert) return false;
-      const std::string_view subjectText = CText(subject);
+      const std::string_view subjectText = UpToNul(subject);
       insert->BindInt(1, newId);
       int column = 2;
       std::string scratch;
@@ -271,8 +262,8 @@ bool MessageLog::MAPIAdd(const std::string& store, const std::string& sender,
             plainText, std::string_view(tokens)})
         insert->BindText(column++, Unquoted(text, scratch));
       // Date and time are the program's own formatter texts, used as given.
-      insert->BindText(9, CText(date));
-      insert->BindText(10, CText(time));
+      insert->BindText(9, UpToNul(date));
+      insert->BindText(10, UpToNul(time));
       insert->BindInt(11, status);
       insert->BindText(12, hash);
       if (insert->Step() == SQLITE_DONE) return true;
@@ -384,7 +375,7 @@ bool MessageLog::LoadMAPI(const std::string& store, int n, int spam, int normal,
       entry.senderEmail = st.ColumnText(1);
       entry.subject = st.ColumnText(2);
       entry.message = st.ColumnText(3);
-      entry.time = Cut(st.ColumnText(5), kMaxEntryTime);
+      entry.time = Utf8Prefix(st.ColumnText(5), kMaxEntryTime);
       loaded.push_back(std::move(entry));
     }
     std::lock_guard<std::mutex> guard(entriesMutex_);
@@ -485,27 +476,27 @@ bool MessageLog::NextCursorRow(LogRow& row) {
   if (cursor_.Step() == SQLITE_ROW) {
     const int width = cursor_.DataCount();
     if (width == 7) {  // SMS log
-      row.sender = Cut(cursor_.ColumnText(0), kMaxRowAddress);
+      row.sender = Utf8Prefix(cursor_.ColumnText(0), kMaxRowAddress);
       // Sender rules hold telephone numbers and test the address field: an
       // SMS's number is its address.
       row.senderEmail = row.sender;
       row.subject.clear();
       row.rawBody = cursor_.ColumnText(1);
-      row.date = Cut(cursor_.ColumnText(2), kMaxRowDateTime);
-      row.time = Cut(cursor_.ColumnText(3), kMaxRowDateTime);
+      row.date = Utf8Prefix(cursor_.ColumnText(2), kMaxRowDateTime);
+      row.time = Utf8Prefix(cursor_.ColumnText(3), kMaxRowDateTime);
       row.tokens = cursor_.ColumnText(4);
       row.status = cursor_.ColumnInt(5);
       row.id = cursor_.ColumnInt(6);
       return true;
     }
     if (width == 10) {  // message log
-      row.sender = Cut(cursor_.ColumnText(0), kMaxRowAddress);
-      row.senderEmail = Cut(cursor_.ColumnText(1), kMaxRowAddress);
-      row.subject = Cut(cursor_.ColumnText(2), kMaxRowAddress);
+      row.sender = Utf8Prefix(cursor_.ColumnText(0), kMaxRowAddress);
+      row.senderEmail = Utf8Prefix(cursor_.ColumnText(1), kMaxRowAddress);
+      row.subject = Utf8Prefix(cursor_.ColumnText(2), kMaxRowAddress);
       row.rawBody = cursor_.ColumnText(3);
       row.lowerBody = cursor_.ColumnText(4);
-      row.date = Cut(cursor_.ColumnText(5), kMaxRowDateTime);
-      row.time = Cut(cursor_.ColumnText(6), kMaxRowDateTime);
+      row.date = Utf8Prefix(cursor_.ColumnText(5), kMaxRowDateTime);
+      row.time = Utf8Prefix(cursor_.ColumnText(6), kMaxRowDateTime);
       row.tokens = cursor_.ColumnText(7);
       row.status = cursor_.ColumnInt(8);
       row.id = cursor_.ColumnInt(9);

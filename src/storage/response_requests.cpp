@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/unique_fd.h"
 #include "storage/data_locations.h"
 
 namespace varnox {
@@ -22,24 +23,17 @@ class FileLock {
  public:
   explicit FileLock(const std::string& path)
       : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
-    if (fd_ >= 0) {
-      while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    if (fd_) {
+      while (::flock(fd_.get(), LOCK_EX) != 0 && errno == EINTR) {
       }
     }
   }
-  ~FileLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-  }
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
-  bool held() const { return fd_ >= 0; }
+  bool held() const { return static_cast<bool>(fd_); }
 
  private:
-  int fd_;
-};
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
+  UniqueFd fd_;  // closing it releases the lock
 };
 
 // Decimal text to integer as atoi reads it, clamped instead of overflowing.
@@ -54,7 +48,7 @@ int ToInt(const char* s) {
 // Reads ids from the file in pieces of at most 255 characters, each ending
 // after a line end; returns false when it cannot be opened.
 bool ReadIds(const std::string& path, std::vector<int>& ids) {
-  std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "r"));
+  FilePtr f(std::fopen(path.c_str(), "r"));
   if (!f) return false;
   char line[256];
   while (std::fgets(line, sizeof line, f.get()) != nullptr) ids.push_back(ToInt(line));
@@ -89,14 +83,12 @@ bool DataLocations::AppendResponseRequest(int id) {
   if (folder.empty()) return false;
   FileLock lock(folder + "ss.lock");
   if (!lock.held()) return false;
-  const int fd =
-      ::open((folder + "ss.dat").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  const UniqueFd fd(
+      ::open((folder + "ss.dat").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (!fd) return false;
   char line[16];
   const int n = std::snprintf(line, sizeof line, "%d\n", id);
-  const bool ok = ::write(fd, line, static_cast<std::size_t>(n)) == n;
-  ::close(fd);
-  return ok;
+  return ::write(fd.get(), line, static_cast<std::size_t>(n)) == n;
 }
 
 }  // namespace varnox

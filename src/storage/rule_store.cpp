@@ -11,19 +11,16 @@
 
 #include "analysis/fixed_text.h"
 #include "analysis/tokenizer.h"
+#include "platform/ascii_text.h"
 #include "platform/trace.h"
 
 namespace varnox {
 namespace {
 
-// Statements take texts as C strings, so a text ends at its first NUL.
-std::string UpToNul(const std::string& text) {
-  return text.substr(0, text.find('\0'));
-}
-
 // Quoted SQL text: apostrophes become blanks, nothing else is escaped.
 std::string Sanitized(const std::string& text) {
-  std::string out = UpToNul(text);
+  // Statements take texts as C strings, so a text ends at its first NUL.
+  std::string out(UpToNul(text));
   SanitizeSqlText(out);
   return out;
 }
@@ -41,18 +38,6 @@ int TruncatedPercent(float certainty) {
   if (certainty >= 2147483647.0f) return INT_MAX;
   if (certainty <= -2147483648.0f) return INT_MIN;
   return static_cast<int>(certainty);
-}
-
-inline unsigned char Fold(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? c | 0x20 : c;
-}
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Fold(static_cast<unsigned char>(a[i])) != Fold(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
 }
 
 }  // namespace
@@ -214,9 +199,9 @@ void RuleStore::RemoveRuleEntry(const std::string& sender, const std::string& me
   // Loaded texts carry blanks for apostrophes, so compare the sanitized forms.
   for (int i = 0; i < table_.count; ++i) {
     const RuleEntry& e = table_.entries[i];
-    if (!EqualIgnoringCase(std::string_view(e.sender, strnlen(e.sender, sizeof e.sender)),
-                           sender) ||
-        !EqualIgnoringCase(e.message, message))
+    if (!EqualIgnoringAsciiCase(std::string_view(e.sender, strnlen(e.sender, sizeof e.sender)),
+                                sender) ||
+        !EqualIgnoringAsciiCase(e.message, message))
       continue;
     for (int j = i; j + 1 < table_.count; ++j) table_.entries[j] = std::move(table_.entries[j + 1]);
     table_.entries[table_.count - 1] = RuleEntry{};

@@ -7,6 +7,8 @@
 
 #include "analysis/rules.h"
 #include "analysis/tokenizer.h"
+#include "reference/rules_plain.h"
+#include "reference/tokenizer_plain.h"
 #include "support/corpus.h"
 
 namespace varnox {
@@ -14,13 +16,6 @@ namespace {
 
 class Corpus : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    files_ = new std::vector<std::string>(testsupport::CorpusFiles());
-  }
-  static void TearDownTestSuite() {
-    delete files_;
-    files_ = nullptr;
-  }
   void SetUp() override {
     if (files_->empty())
       GTEST_SKIP() << "corpus missing at " << testsupport::CorpusDir()
@@ -37,9 +32,12 @@ class Corpus : public ::testing::Test {
     const auto blank = text.find("\n\n");
     return blank == std::string::npos ? text : text.substr(blank + 2);
   }
-  static std::vector<std::string>* files_;
+  // Listed once for the suite.
+  const std::vector<std::string>* files_ = [] {
+    static const std::vector<std::string> files = testsupport::CorpusFiles();
+    return &files;
+  }();
 };
-std::vector<std::string>* Corpus::files_ = nullptr;
 
 TEST_F(Corpus, TokenStringsAreWellFormedAndSplitBack) {
   ASSERT_GT(files_->size(), 5000u);

@@ -52,7 +52,6 @@ TEST(Fingerprint, PiecewiseFeedingGivesTheSameDigestAtEveryLength) {
 }
 
 TEST(Fingerprint, StopsAtTheTerminator) {
-  EXPECT_EQ(Fp("abc\0def"), Fp("abc"));
   EXPECT_EQ(Fingerprint(std::string("abc\0def", 7)).size(), 32u);
   EXPECT_NE(Fingerprint(std::string("abc\0def", 7)), Fp("abc"));
 }

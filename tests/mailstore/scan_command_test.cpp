@@ -16,21 +16,7 @@ namespace varnox {
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::RunVarnox;
-using testsupport::TempRoot;
-using testsupport::WriteFile;
-
-pid_t Start(const std::string& root) {
-  const pid_t child = fork();
-  if (child == 0) {
-    freopen("/dev/null", "w", stdout);
-    freopen("/dev/null", "w", stderr);
-    execl(VARNOX_BINARY, VARNOX_BINARY, "scan", "--root", root.c_str(),
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  return child;
-}
+using namespace testsupport;
 
 TEST(ScanCommand, RunsUntilInterruptedAndOnlyOnceARoot) {
   TempRoot root;
@@ -41,12 +27,9 @@ TEST(ScanCommand, RunsUntilInterruptedAndOnlyOnceARoot) {
                       " --by-sender --sender spam.example --message ''"),
             0);
 
-  const pid_t scan = Start(root.path());
+  const pid_t scan = StartScan(VARNOX_BINARY, root.path());
   // The first pass files the message without waiting for a change.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!fs::exists(inbox + "/.Spam/new/1.a.host") && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_TRUE(fs::exists(inbox + "/.Spam/new/1.a.host"));
+  EXPECT_TRUE(WaitFor([&] { return fs::exists(inbox + "/.Spam/new/1.a.host"); }));
   // The default spool is made ready for smsd.
   EXPECT_TRUE(fs::is_directory(root / "spool/incoming"));
   EXPECT_TRUE(fs::is_directory(root / "spool/outgoing"));
@@ -59,20 +42,14 @@ TEST(ScanCommand, RunsUntilInterruptedAndOnlyOnceARoot) {
             0);
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   ASSERT_TRUE(WriteFile(root / "Varnox/dba/ss.dat", "2\n"));
-  while (fs::is_empty(root / "spool/outgoing") && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_FALSE(fs::is_empty(root / "spool/outgoing"));
+  EXPECT_TRUE(WaitFor([&] { return !fs::is_empty(root / "spool/outgoing"); }));
   EXPECT_FALSE(fs::exists(root / "Varnox/dba/ss.dat"));
 
   EXPECT_EQ(RunVarnox("scan --once --root " + root.path()), 255);  // a second scan on the root
   TempRoot other;
   EXPECT_EQ(RunVarnox("scan --once --root " + other.path()), 0);  // another root runs side by side
 
-  kill(scan, SIGINT);
-  int status = 0;
-  ASSERT_EQ(waitpid(scan, &status, 0), scan);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(StopScan(scan, SIGINT), 0);
   EXPECT_EQ(RunVarnox("scan --once --root " + root.path()), 0);  // the lock went with it
 }
 

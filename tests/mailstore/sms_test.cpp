@@ -1,9 +1,7 @@
 // Outgoing SMS through a real spool folder, and the automatic responses.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <filesystem>
-#include <set>
 
 #include "mailstore/auto_response.h"
 #include "mailstore/process.h"
@@ -17,9 +15,7 @@ namespace varnox {
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::ReadAll;
-using testsupport::TempRoot;
-using testsupport::WriteFile;
+using namespace testsupport;
 
 std::vector<std::string> Outgoing(const std::string& spool) {
   std::vector<std::string> texts;
@@ -117,29 +113,6 @@ TEST(SendCommand, QueuesAMessageOrSaysWhyNot) {
       std::vector<std::string>{"To: 491721234567\nReport: yes\nAlphabet: UTF-8\n\nHello there"});
   EXPECT_EQ(run("--sms-spool " + root / "missing" + " 123 hi"), 1);
   EXPECT_EQ(run("Mum hi"), 1);
-}
-
-}  // namespace
-}  // namespace varnox
-
-namespace varnox {
-namespace {
-
-TEST_F(AutoResponseTest, ALoggedSmsReadBackIsClassifiedByItsSender) {
-  // The re-check reads SMS rows through the cursor and checks them with the
-  // same probe as the companion: a sender rule must still match.
-  ASSERT_TRUE(storage.rules.AddRule("+4917", "", "", 0, 1, 90.0f));
-  storage.rules.LoadRules();
-  ASSERT_EQ(storage.smsLog.SmsLogExec("INSERT INTO Spam VALUES (1, '+491721234567', 'Win now', "
-                                      "'now win ', 'x', '9:00:00 AM', 1);"),
-            0);
-  const std::string path = storage.locations.DataFolder() + kSmsLogFile;
-  LogRow row;
-  ASSERT_TRUE(storage.messages.MAPIGetNextMessage(0, path, 1, 0, 0, -1, 1, 1, row));
-  ASSERT_TRUE(storage.messages.MAPIGetNextMessage(2, path, 1, 0, 0, -1, 1, 1, row));
-  EXPECT_EQ(row.senderEmail, "+491721234567");
-  EXPECT_EQ(Classify(table, row.senderEmail, row.tokens), 1);
-  storage.messages.MAPIGetNextMessage(1, path, 1, 0, 0, -1, 1, 1, row);
 }
 
 }  // namespace

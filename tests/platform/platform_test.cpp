@@ -14,8 +14,7 @@ namespace varnox {
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::TempRoot;
-using testsupport::WriteFile;
+using namespace testsupport;
 
 TEST(Formatters, LongDateAndTimeAreFixedAndLocaleFree) {
   std::tm t{};

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 namespace varnox {
 namespace {
 
@@ -16,8 +14,7 @@ TEST(IncomingSms, SmstoolsFileIsReadWithItsAlphabet) {
       ParseIncomingSms("From: 491721234567\nFrom_SMSC: 491722270333\n"
                        "Sent: 00-02-21 22:26:23\nReceived: 00-02-21 22:26:29\n"
                        "Subject: modem1\nAlphabet: ISO\nUDH: false\nX-Unknown: 1\n\n"
-                       "Preis: 5 \xA4, \xA6"
-                       "ch\xF6n",
+                       "Preis: 5 \xA4, \246ch\xF6n",
                        sms, error))
       << error;
   EXPECT_EQ(sms.sender, "+491721234567");  // as a phone shows it
@@ -50,19 +47,15 @@ TEST(IncomingSms, GsmAlphabetIsDecoded) {
 }
 
 TEST(IncomingSms, InvalidUtf8BecomesReplacementCharacters) {
-  EXPECT_EQ(ValidUtf8("Grüße 😀 €"), "Grüße 😀 €");
-  EXPECT_EQ(ValidUtf8("a\xFF"
-                      "b"),
-            "a\uFFFD"
-            "b");
-  EXPECT_EQ(ValidUtf8("\xC0\xAF"), "\uFFFD");          // overlong '/'
-  EXPECT_EQ(ValidUtf8("\xED\xA0\x80x"), "\uFFFDx");    // a surrogate
-  EXPECT_EQ(ValidUtf8("\xF4\x90\x80\x80"), "\uFFFD");  // past U+10FFFF
-  EXPECT_EQ(ValidUtf8("end\xE2\x82"), "end\uFFFD");    // cut short
-  EXPECT_EQ(ValidUtf8("\xE2\x82"
-                      "A"),
-            "\uFFFD"
-            "A");
+  const std::pair<const char*, const char*> cases[] = {
+      {"Grüße 😀 €", "Grüße 😀 €"},     {"a\377b", "a\uFFFDb"},
+      {"\xC0\xAF", "\uFFFD"},          // overlong '/'
+      {"\xED\xA0\x80x", "\uFFFDx"},    // a surrogate
+      {"\xF4\x90\x80\x80", "\uFFFD"},  // past U+10FFFF
+      {"end\xE2\x82", "end\uFFFD"},    // cut short
+      {"\342\202A", "\uFFFDA"},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(ValidUtf8(in), out) << in;
   IncomingSms sms;
   std::string error;
   ASSERT_TRUE(ParseIncomingSms("From: 49\xFF\nAlphabet: UTF-8\n\nhi\x80", sms, error));
@@ -72,9 +65,7 @@ TEST(IncomingSms, InvalidUtf8BecomesReplacementCharacters) {
 
 TEST(IncomingSms, BrokenUcs2GivesReplacementCharacters) {
   EXPECT_EQ(Ucs2BigEndianToUtf8(std::string("\xD8\x3D\xDE\x00", 4)), "😀");  // a surrogate pair
-  EXPECT_EQ(Ucs2BigEndianToUtf8(std::string("\xD8\x3D\x00\x41", 4)),
-            "\uFFFD"
-            "A");
+  EXPECT_EQ(Ucs2BigEndianToUtf8(std::string("\xD8\x3D\x00\x41", 4)), "\uFFFDA");
   EXPECT_EQ(Ucs2BigEndianToUtf8(std::string("\xDC\x00", 2)), "\uFFFD");
   EXPECT_EQ(Ucs2BigEndianToUtf8(std::string("\x00\x41\x42", 3)), "A\uFFFD");  // odd byte
 }
@@ -91,13 +82,7 @@ TEST(IncomingSms, ReportsAndUnparsableFilesAreTold) {
   EXPECT_FALSE(ParseIncomingSms("From: 4917\nReceived: 99-13-45 25:00:00\n\nx", sms, error) &&
                sms.hasReceived);
 
-  // Garbage never crashes and a 1 MB body is read whole.
-  std::mt19937 rng(5);
-  for (int i = 0; i < 2000; ++i) {
-    std::string junk(rng() % 300, '\0');
-    for (char& c : junk) c = static_cast<char>(rng());
-    ParseIncomingSms(junk, sms, error);
-  }
+  // A 1 MB body is read whole.
   const std::string big(1u << 20, 'x');
   ASSERT_TRUE(ParseIncomingSms("From: 4917\nAlphabet: UCS2\n\n" + big, sms, error));
   EXPECT_EQ(sms.text.size(), 3u * (big.size() / 2));  // U+7878 takes three bytes

@@ -24,34 +24,14 @@ namespace varnox {
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::Exec;
-using testsupport::FilesUnder;
-using testsupport::Query;
-using testsupport::ReadAll;
-using testsupport::TempRoot;
-using testsupport::WithoutWriteAccess;
-using testsupport::WorkingDirectory;
+using namespace testsupport;
 
 // A data folder with both databases, found by its locations.
-class Device {
+class Device : public DataRoot {
  public:
-  Device() : clock_(1796000000), locations_(root_.path(), clock_) {
-    fs::create_directories(Folder());
-    ExecOnce(SmsLogPath(), SmsLogCreateStatement());
-    ExecOnce(SmsLogPath(), SmsLogIndexStatement());
-    ExecOnce(RulesPath(), RulesCreateStatement());
-    std::string path, table;
-    locations_.ResolveSmsLogPath(path, table);
-  }
-  std::string Folder() const { return root_.path() + "/Varnox/dba/"; }
-  std::string SmsLogPath() const { return Folder() + kSmsLogFile; }
-  std::string RulesPath() const { return Folder() + kRulesFile; }
+  Device() { ExecOnce(RulesPath(), RulesCreateStatement()); }
+  std::string SmsLogPath() const { return LogPath(); }
   DataLocations& locations() { return locations_; }
-
- private:
-  TempRoot root_;
-  FixedClock clock_;
-  DataLocations locations_;
 };
 
 TEST(ConcurrentRules, AddLoadAndCheckOnOneTable) {
@@ -154,18 +134,10 @@ TEST(ConcurrentRules, SeparateConnectionsNeverTakeTheSameId) {
 TEST(ConcurrentSmsLog, LoadAndSetStatusShareOneConnection) {
   Device device;
   constexpr int kRows = 100;
-  {
-    Database db;
-    std::string error;
-    ASSERT_EQ(db.Open(device.SmsLogPath(), error), SQLITE_OK);
-    ASSERT_EQ(db.Exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
-                          std::to_string(kRows) +
-                          ") INSERT INTO Spam SELECT i, 'from' || i, 'text' || i, '', '" +
-                          device.locations().DayText(0) + "', '1:00:00 PM', i % 2 FROM n;",
-                      &error),
-              SQLITE_OK)
-        << error;
-  }
+  Exec(device.SmsLogPath(),
+       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+           std::to_string(kRows) + ") INSERT INTO Spam SELECT i, 'from' || i, 'text' || i, '', '" +
+           device.locations().DayText(0) + "', '1:00:00 PM', i % 2 FROM n;");
   SmsLog log(device.locations());
   std::atomic<int> failures{0};
   std::atomic<bool> running{true};

@@ -4,7 +4,6 @@
 #include <sys/file.h>
 
 #include <filesystem>
-#include <fstream>
 #include <list>
 #include <set>
 #include <thread>
@@ -16,14 +15,7 @@ namespace varnox {
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::Exec;
-using testsupport::FilesUnder;
-using testsupport::Query;
-using testsupport::ReadAll;
-using testsupport::TempRoot;
-using testsupport::WithoutWriteAccess;
-using testsupport::WorkingDirectory;
-using testsupport::WriteFile;
+using namespace testsupport;
 
 std::time_t At(int y, int m, int d, int hh = 12) {
   std::tm t{};

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "storage/sqlite_db.h"
+#include "support/storage_helpers.h"
 #include "support/temp_root.h"
 
 namespace varnox {
@@ -16,15 +16,8 @@ using testsupport::TempRoot;
 
 // Table names of the SQLite database at path.
 std::vector<std::string> Tables(const std::string& path) {
-  Database db;
-  std::string error;
-  std::vector<std::string> names;
-  if (db.Open(path, error) != 0) return names;
-  Statement st;
-  if (db.Prepare("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name;", st) != 0)
-    return names;
-  while (st.Step() == SQLITE_ROW) names.push_back(st.ColumnText(0));
-  return names;
+  return testsupport::Query(path,
+                            "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name;");
 }
 
 class InitStorageTest : public ::testing::Test {

@@ -1,11 +1,8 @@
 #include "storage/sms_log.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,31 +14,11 @@ namespace varnox {
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::Exec;
-using testsupport::FilesUnder;
-using testsupport::Query;
-using testsupport::ReadAll;
-using testsupport::TempRoot;
-using testsupport::WithoutWriteAccess;
-using testsupport::WorkingDirectory;
-using testsupport::WriteFile;
+using namespace testsupport;
 
-class SmsLogTest : public ::testing::Test {
+class SmsLogTest : public ::testing::Test, protected DataRoot {
  protected:
-  SmsLogTest() : clock_(1796000000), locations_(root_.path(), clock_) {}
-
-  void SetUp() override {
-    fs::create_directories(DataFolder());
-    CreateLog();
-    log_ = std::make_unique<SmsLog>(locations_);
-  }
-
-  void CreateLog() {
-    ExecOnce(LogPath(), SmsLogCreateStatement());
-    ExecOnce(LogPath(), SmsLogIndexStatement());
-  }
-  std::string DataFolder() const { return root_.path() + "/Varnox/dba/"; }
-  std::string LogPath() const { return DataFolder() + kSmsLogFile; }
+  SmsLogTest() : DataRoot(false), log_(std::make_unique<SmsLog>(locations_)) {}
   SmsLog& log() { return *log_; }
 
   // What the companion library writes: one SMS received n days ago.
@@ -69,9 +46,6 @@ class SmsLogTest : public ::testing::Test {
     return ids;
   }
 
-  TempRoot root_;
-  FixedClock clock_;
-  DataLocations locations_;
   std::unique_ptr<SmsLog> log_;
 };
 
@@ -166,20 +140,6 @@ TEST_F(SmsLogTest, AFailedStatementReopensTheDatabaseOnTheNextUse) {
   EXPECT_EQ(log().SmsLogMaxId(), 7);
 }
 
-TEST_F(SmsLogTest, ADatabaseThatIsNotSQLiteFailsCleanly) {
-  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(LogPath() + suffix);
-  const std::string garbage(4096, '\x5A');
-  ASSERT_TRUE(WriteFile(LogPath(), garbage));
-
-  std::string day;
-  EXPECT_FALSE(log().LoadSmsLog(0, 1, 1, day));
-  EXPECT_EQ(log().GetSmsEntryCount(), 0);
-  EXPECT_FALSE(log().SmsLogSetStatus(1, 1));
-  EXPECT_EQ(log().SmsLogMaxId(), -1);
-  EXPECT_EQ(log().SmsLogExec("UPDATE Spam SET Status = 0;"), SQLITE_NOTADB);
-  EXPECT_EQ(ReadAll(LogPath()), garbage);
-}
-
 TEST_F(SmsLogTest, AReadOnlyDataFolderKeepsTheVerdicts) {
   Insert(1, 0, 0);
   Insert(2, 0, 1);
@@ -199,36 +159,6 @@ TEST_F(SmsLogTest, AReadOnlyDataFolderKeepsTheVerdicts) {
   EXPECT_EQ(failure, "");
   EXPECT_EQ(Query(LogPath(), "SELECT Id, Status FROM Spam ORDER BY Id;"),
             (std::vector<std::string>{"1|0", "2|1"}));
-}
-
-TEST(SmsLogNotFound, EveryOperationFailsWithoutCreatingADatabase) {
-  TempRoot root, cwd;
-  FixedClock clock(1796000000);
-  DataLocations locations(root.path(), clock);
-  fs::create_directories(root.path() + "/Varnox/dba");
-  {
-    WorkingDirectory inside(cwd.path());
-    SmsLog log(locations);
-    std::string day;
-    EXPECT_FALSE(log.OpenSmsLogDb());
-    EXPECT_FALSE(log.LoadSmsLog(0, 1, 1, day));
-    EXPECT_EQ(day, locations.DayText(0));
-    EXPECT_EQ(log.GetSmsEntryCount(), 0);
-    EXPECT_FALSE(log.SmsLogSetStatus(1, 1));
-    EXPECT_EQ(log.SmsLogMaxId(), -1);
-    EXPECT_EQ(log.SmsLogExec("CREATE TABLE t (x INT);"), 1);
-    EXPECT_EQ(locations.DataFolder(), "");
-    EXPECT_TRUE(FilesUnder(root.path()).empty());
-    EXPECT_TRUE(FilesUnder(cwd.path()).empty());
-
-    // Once the companion has created the file, the same log finds it.
-    const std::string path = root.path() + "/Varnox/dba/" + kSmsLogFile;
-    ExecOnce(path, SmsLogCreateStatement());
-    EXPECT_TRUE(log.OpenSmsLogDb());
-    EXPECT_EQ(log.SmsLogMaxId(), 0);
-    EXPECT_EQ(locations.DataFolder(), root.path() + "/Varnox/dba/");
-  }
-  EXPECT_TRUE(FilesUnder(cwd.path()).empty());
 }
 
 }  // namespace

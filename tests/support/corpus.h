@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace varnox::testsupport {
@@ -17,5 +18,8 @@ std::vector<std::string> CorpusFiles(const std::string& folder = "");
 
 // Reads a whole file; false when it cannot be read.
 bool ReadFile(const std::string& path, std::string& bytes);
+
+// Well-formed UTF-8 as RFC 3629 says: no overlong forms, no surrogates.
+bool IsUtf8(std::string_view s);
 
 }  // namespace varnox::testsupport

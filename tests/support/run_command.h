@@ -1,6 +1,10 @@
 // Running commands as a user does, for the tests of the varnox program.
 #pragma once
 
+#include <sys/types.h>
+
+#include <csignal>
+#include <functional>
 #include <string>
 
 namespace varnox::testsupport {
@@ -12,6 +16,15 @@ struct CommandOutput {
 
 // Runs a shell command line, capturing its standard output.
 CommandOutput RunShell(const std::string& commandLine);
+
+// Starts `binary scan --root root` in the background, its output discarded.
+pid_t StartScan(const std::string& binary, const std::string& root);
+
+// Stops a started scan with signal; its exit status, -1 when it did not exit.
+int StopScan(pid_t scan, int signal = SIGTERM);
+
+// Polls done until it holds, for up to a minute (sanitizer builds are slow).
+bool WaitFor(const std::function<bool()>& done);
 
 #ifdef VARNOX_BINARY
 // Runs the varnox under test with args (shell words), standard input empty and

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <random>
 
+#include "storage/sms_log.h"
 #include "storage/sqlite_db.h"
 
 namespace varnox::testsupport {
@@ -91,6 +92,20 @@ void Garble(const std::string& db) {
   std::string bytes(8192, '\0');
   for (char& c : bytes) c = static_cast<char>(rng());
   std::ofstream(db, std::ios::binary) << bytes;
+}
+
+DataRoot::DataRoot(bool resolve) {
+  fs::create_directories(DataFolder());
+  CreateLog();
+  std::string path, table;
+  if (resolve) {
+    EXPECT_TRUE(locations_.ResolveSmsLogPath(path, table));
+  }
+}
+
+void DataRoot::CreateLog() const {
+  ExecOnce(LogPath(), SmsLogCreateStatement());
+  ExecOnce(LogPath(), SmsLogIndexStatement());
 }
 
 WorkingDirectory::WorkingDirectory(const std::string& path) : old_(fs::current_path()) {

@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
+#include "storage/data_locations.h"
+#include "support/temp_root.h"
+
 namespace varnox::testsupport {
 
 // Rows of a query on a connection of its own, columns joined by '|'.
@@ -30,6 +34,23 @@ std::string WithoutWriteAccess(const std::string& root, const std::string& folde
 // Replaces a database by random bytes, its -wal and -shm files removed: a
 // new file, which no connection open on the old one reads.
 void Garble(const std::string& db);
+
+// A temporary device root whose data folder holds an SMS log with its index;
+// found by locations_ at once unless told otherwise.
+class DataRoot {
+ public:
+  explicit DataRoot(bool resolve = true);
+  std::string DataFolder() const { return root_.path() + "/Varnox/dba/"; }
+  std::string LogPath() const { return DataFolder() + kSmsLogFile; }
+  std::string RulesPath() const { return DataFolder() + kRulesFile; }
+  // Makes the SMS log anew (after a test removed it).
+  void CreateLog() const;
+
+ protected:
+  TempRoot root_;
+  FixedClock clock_{1796000000};
+  DataLocations locations_{root_.path(), clock_};
+};
 
 // Runs the rest of a scope in another working directory, where a stray
 // relative path would create its file.

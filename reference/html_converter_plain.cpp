@@ -1,6 +1,8 @@
 // The reference form of the HTML-to-text conversion: every test made at every
 // position, in order, exactly as the converter is defined. Slow on purpose; the
 // fast converter in html_converter.cpp must give the same bytes.
+#include "reference/html_converter_plain.h"
+
 #include <array>
 #include <cstddef>
 #include <string>

@@ -1,5 +1,7 @@
 // The token string computed literally step by step: the reference for the
 // fast tokenizer.
+#include "reference/tokenizer_plain.h"
+
 #include <cstring>
 
 #include "analysis/delimiters.h"
