@@ -75,16 +75,9 @@ int RunCheck(const CheckOptions& o) {
     if (file == "-") {
       ok = ReadAll(stdin, bytes, error);
     } else {
-<<<<<<< HEAD
-      const std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(file.c_str(), "rb"),
-                                                              std::fclose);
-      if (f == nullptr) error = std::strerror(errno);
-      ok = f != nullptr && ReadAll(f.get(), bytes, error);
-=======
       const FilePtr f(std::fopen(file.c_str(), "rb"));
-      ok = f != nullptr && ReadAll(f.get(), bytes, error);
       if (f == nullptr) error = std::strerror(errno);
->>>>>>> work-c
+      ok = f != nullptr && ReadAll(f.get(), bytes, error);
     }
     if (!ok) {
       std::fprintf(stderr, "varnox: cannot read %s: %s\n", file.c_str(), error.c_str());

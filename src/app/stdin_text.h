@@ -18,13 +18,8 @@ constexpr std::size_t kMaxInputBytes = 128 * 1024 * 1024;
 // larger than that; text is then empty.
 bool ReadAll(std::FILE* in, std::string& text, std::string& error);
 
-<<<<<<< HEAD
 // ReadAll on standard input. On failure prints "varnox: cannot read standard
 // input: <reason>" and returns false.
-=======
-// Reads standard input up to its end and cuts it at the first NUL. On a read
-// failure prints "varnox: cannot read standard input: <reason>" and returns false.
->>>>>>> work-c
 bool ReadStdinText(std::string& text);
 
 // Writes all bytes to standard output; false on a write failure.
