@@ -163,12 +163,12 @@ int MessageLog::MAPICreateLog(const std::string& store) {
       if (!ready) {
         if (error.empty()) error = db.ErrorMessage();
         ReportFailure(store, path, error);
-        return 0;
       }
     }
   } catch (const std::exception&) {
     return 0;
   }
+  // The largest Id, or -1 for a log whose statement fails.
   return MAPIMaxId(store);
 }
 
