@@ -8,12 +8,15 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 #include "html2txt/html_converter.h"
 #include "storage/init_storage.h"
+#include "storage/sqlite_db.h"
 #include "support/storage_helpers.h"
 #include "support/temp_root.h"
 
@@ -44,9 +47,10 @@ class ScanTest : public ::testing::Test {
     for (const char* sub : {"new", "cur", "tmp"}) fs::create_directories(path + "/" + sub);
     return path;
   }
+  // Into cur/ unless file names its subfolder ("new/x").
   void Deliver(const std::string& store, const std::string& file, const std::string& bytes,
                std::time_t mtime = 1700000000) {
-    const std::string path = store + "/cur/" + file;
+    const std::string path = store + (file.find('/') == std::string::npos ? "/cur/" : "/") + file;
     ASSERT_TRUE(WriteFile(path, bytes));
     struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
     utimensat(AT_FDCWD, path.c_str(), times, 0);
@@ -54,9 +58,15 @@ class ScanTest : public ::testing::Test {
   std::unique_ptr<StoreScan> Scan() {
     return std::make_unique<StoreScan>(root / "Mail", storage.messages, storage.rules, table, gate);
   }
+  std::string LogPath(const std::string& store) {
+    return storage.locations.DataFolder() + store + ".db";
+  }
   std::vector<std::string> Rows(const std::string& store) {
-    return Query(storage.locations.DataFolder() + store + ".db",
-                 "SELECT Id, Subject, Status FROM Msg ORDER BY Id;");
+    return Query(LogPath(store), "SELECT Id, Subject, Status FROM Msg ORDER BY Id;");
+  }
+  // Subject and status of every row, in subject order.
+  std::vector<std::string> Verdicts(const std::string& store) {
+    return Query(LogPath(store), "SELECT Subject, Status FROM Msg ORDER BY Subject;");
   }
 
   TempRoot root;
@@ -238,6 +248,9 @@ TEST_F(ScanTest, MessagesRenamedOrGoneDuringTheWalkAreHandledOrSkipped) {
   Deliver(inbox, "1.r.host", Message("r@example.org", "Renamed", "renamed by a client"));
   Deliver(inbox, "2.g.host", Message("g@example.org", "Gone", "deleted by a client"));
   Deliver(inbox, "3.s.host", Message("s@spam.example", "Spam", "moved later"));
+  // Two files with one unique part; the spam one gets a new flag meanwhile.
+  Deliver(inbox, "4.t.host:2,", Message("t@spam.example", "Twin spam", "twin one"));
+  Deliver(inbox, "4.t.host:2,S", Message("t@example.org", "Twin", "twin two"));
   ASSERT_TRUE(storage.rules.AddRule("spam.example", "", "", 0, 1, 90.0f));
   storage.rules.LoadRules();
   StoreRecord record("Moving", inbox);
@@ -245,16 +258,19 @@ TEST_F(ScanTest, MessagesRenamedOrGoneDuringTheWalkAreHandledOrSkipped) {
   storage.messages.MAPICreateLog("Moving");
   std::vector<MailRow> rows;
   ASSERT_TRUE(record.store.ContentsTable(rows));
-  ASSERT_EQ(rows.size(), 3u);
+  ASSERT_EQ(rows.size(), 5u);
   // A mail client acts between the listing and the processing.
+  fs::rename(inbox + "/cur/4.t.host:2,", inbox + "/cur/4.t.host:2,F");
   fs::rename(inbox + "/cur/1.r.host", inbox + "/cur/1.r.host:2,S");
   fs::remove(inbox + "/cur/2.g.host");
   fs::rename(inbox + "/cur/3.s.host", inbox + "/new/3.s.host");
   MessageProcessor processor(storage.messages, table, nullptr);
   for (const MailRow& row : rows) EXPECT_EQ(processor.ProcessMessage(record, row), 1);
-  EXPECT_EQ(Rows("Moving"), (std::vector<std::string>{"1|Renamed|0", "2|Spam|1"}));
-  EXPECT_TRUE(fs::exists(inbox + "/cur/1.r.host:2,S"));
-  EXPECT_TRUE(fs::exists(inbox + "/.Spam/new/3.s.host"));
+  EXPECT_EQ(Verdicts("Moving"),
+            (std::vector<std::string>{"Renamed|0", "Spam|1", "Twin|0", "Twin spam|1"}));
+  for (const char* file :
+       {"cur/1.r.host:2,S", ".Spam/new/3.s.host", ".Spam/cur/4.t.host:2,F", "cur/4.t.host:2,S"})
+    EXPECT_TRUE(fs::exists(inbox + "/" + file)) << file;
 }
 
 }  // namespace
@@ -305,6 +321,31 @@ TEST_F(ScanTest, AHundredMegabyteMessageIsLoggedAndFiled) {
   EXPECT_EQ(Rows("Huge"), std::vector<std::string>{"1|Huge|1"});
   EXPECT_TRUE(fs::exists(inbox + "/.Spam/cur/1.h.host"));
   EXPECT_GT(fs::file_size(inbox + "/.Spam/cur/1.h.host"), kHugeMessage);
+}
+
+}  // namespace
+}  // namespace varnox
+
+namespace varnox {
+namespace {
+
+// Every file is a row of its own, also when two share their unique part.
+TEST_F(ScanTest, FilesSharingTheirUniquePartAreEachExamined) {
+  const std::string inbox = Store("Twins");
+  Deliver(inbox, "new/20.msg", Message("x@spam.example", "20 new", "one"));
+  Deliver(inbox, "20.msg:2,S", Message("a@example.org", "20 seen", "two"));
+  Deliver(inbox, "21.msg:2,S", Message("y@spam.example", "21 seen", "three"));
+  Deliver(inbox, "21.msg:2,RS", Message("b@example.org", "21 replied", "four"));
+  ASSERT_TRUE(storage.rules.AddRule("spam.example", "", "", 0, 1, 90.0f));
+  storage.rules.LoadRules();
+  auto scan = Scan();
+  scan->LogonMailStore();
+  ASSERT_TRUE(scan->RunPass());
+  EXPECT_EQ(Verdicts("Twins"),
+            (std::vector<std::string>{"20 new|1", "20 seen|0", "21 replied|0", "21 seen|1"}));
+  for (const char* file :
+       {".Spam/new/20.msg", "cur/20.msg:2,S", ".Spam/cur/21.msg:2,S", "cur/21.msg:2,RS"})
+    EXPECT_TRUE(fs::exists(inbox + "/" + file)) << file;
 }
 
 }  // namespace
