@@ -23,7 +23,7 @@ struct StoreRecord {
   std::string name;  // display name, also the base name of its log
   MailStore store;
   int messageCount = 0;  // inbox rows at the end of the last check
-  int changed = 0;       // the last check saw the count change
+  int changed = 0;       // the last check saw the count change, or a row failed
   bool hasSpamFolder = false;
   // Fingerprints of the row keys seen in this inbox (the scan's cache), each
   // with the last walk that met it, so keys of rows gone can be dropped.
@@ -65,6 +65,12 @@ void ReadHeaderFromText(const std::string& mimeText, MessageRecord& m);
 struct ProcessOutcome {
   bool logged = false;  // a new log row was written
   bool moved = false;   // the message went to .Spam
+  bool failed = false;  // its row could not be logged or updated: try again
+  // The message's log row says normal, and the rules (of this generation)
+  // found it normal: handing it over again changes nothing while both hold.
+  bool normal = false;
+  int logId = 0;
+  unsigned generation = 0;
 };
 
 class MessageProcessor {

@@ -191,6 +191,7 @@ int StoreScan::CheckNewMessagesForSpam(bool unread, bool firstPass, bool periodi
     int processed = 0;
     const bool keyed = unread || firstPass || periodic;
     ++store.walk;
+    bool failed = false;
     for (const MailRow& row : rows) {
       if (!gate_.SafePoint()) break;
       bool needed = true;
@@ -214,6 +215,7 @@ int StoreScan::CheckNewMessagesForSpam(bool unread, bool firstPass, bool periodi
       ++report.examined;
       report.logged += outcome.logged;
       report.moved += outcome.moved;
+      failed |= outcome.failed;
     }
     // Keys of rows that have left the inbox are forgotten.
     if (keyed && !gate_.Stopping()) {
@@ -227,7 +229,9 @@ int StoreScan::CheckNewMessagesForSpam(bool unread, bool firstPass, bool periodi
       }
     }
     store.messageCount = InboxMessageCount(store);
-    store.changed = store.messageCount != n0 ? 1 : 0;
+    // A row that could not be logged stays in the inbox; the next pass
+    // checks the store again and hands it over.
+    store.changed = store.messageCount != n0 || failed ? 1 : 0;
     return 1;
   } catch (...) {
     return 0;

@@ -348,5 +348,46 @@ TEST_F(ScanTest, FilesSharingTheirUniquePartAreEachExamined) {
     EXPECT_TRUE(fs::exists(inbox + "/" + file)) << file;
 }
 
+// Spam leaves the inbox only once its row is logged: a log that cannot be
+// written keeps it there, and the next pass after the fault logs and files it.
+TEST_F(ScanTest, SpamIsFiledOnlyOnceItsRowIsLogged) {
+  ASSERT_TRUE(storage.rules.AddRule("spam.example", "", "", 0, 1, 90.0f));
+  storage.rules.LoadRules();
+  const std::string garbage = Store("Garbage"), locked = Store("Locked");
+  std::string noise(8192, '\0');
+  for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>(i * 7919u % 251u);
+  ASSERT_TRUE(WriteFile(LogPath("Garbage"), noise));
+  auto scan = Scan();
+  scan->LogonMailStore();
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(scan->RunPass());  // the logs are made (the garbage one cannot be)
+  Database locker;               // a second connection holding the write lock
+  std::string error;
+  ASSERT_EQ(locker.Open(LogPath("Locked"), error), 0) << error;
+  ASSERT_EQ(locker.Exec("BEGIN EXCLUSIVE;"), 0);
+  for (const std::string& inbox : {garbage, locked})
+    Deliver(inbox, "1.s.host", Message("x@spam.example", "Spam", "buy"));
+  ASSERT_TRUE(scan->RunPass());
+  for (const std::string& inbox : {garbage, locked})
+    EXPECT_TRUE(fs::exists(inbox + "/cur/1.s.host")) << inbox;
+  EXPECT_TRUE(Rows("Locked").empty());
+
+  // The faults go: the lock ends, and a sound log takes the garbage's place
+  // (in the same file, which the scan's connection holds open).
+  ASSERT_EQ(locker.Exec("COMMIT;"), 0);
+  {
+    const std::string fresh = root / "fresh.db";
+    // Out of WAL mode, so the file holds it all.
+    testsupport::Exec(fresh, MsgCreateStatement() + "PRAGMA journal_mode=DELETE;");
+    ASSERT_TRUE(WriteFile(LogPath("Garbage"), ReadAll(fresh)));
+  }
+  ASSERT_TRUE(scan->RunPass());
+  testing::internal::GetCapturedStderr();
+  for (const char* store : {"Garbage", "Locked"}) {
+    EXPECT_EQ(Rows(store), std::vector<std::string>{"1|Spam|1"}) << store;
+    EXPECT_TRUE(fs::exists(root / ("Mail/" + std::string(store) + "/.Spam/cur/1.s.host"))) << store;
+  }
+}
+
 }  // namespace
 }  // namespace varnox
