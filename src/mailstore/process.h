@@ -39,6 +39,7 @@ struct StoreRecord {
     std::string fingerprint;
   };
   std::unordered_map<std::string, RowKey> rowKeys;
+  bool gone = false;  // its folder was gone at the last look (said once)
 };
 
 // The fields of one examined message.

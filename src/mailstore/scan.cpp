@@ -1,6 +1,7 @@
 #include "mailstore/scan.h"
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -95,6 +96,7 @@ bool StoreScan::RunPass() {
   } catch (...) {
     Trace("ERROR in CheckNewMessagesForSpam : 2");
   }
+  const bool mailFolderThere = WatchMailFolder();
   if (forced_) {
     for (auto& s : stores_) s->knownRows.clear();
   }
@@ -102,6 +104,7 @@ bool StoreScan::RunPass() {
   for (auto& sp : stores_) {
     StoreRecord& store = *sp;
     if (!gate_.Sleep(milliseconds(100))) return false;
+    if (!mailFolderThere || !StorePresent(store)) continue;
     try {
       const int n = InboxMessageCount(store);
       if (n != store.messageCount && !firstPass_) {
@@ -146,6 +149,7 @@ void StoreScan::EnumerateStores() {
   std::vector<std::pair<std::string, std::string>> entries;
   if (!ListMailStores(mailFolder_, entries)) return;
   if (!gate_.Sleep(milliseconds(100))) return;
+  for (const auto& entry : entries) mailEntries_.insert(entry.first);
   for (const auto& entry : entries) {
     const std::string& name = entry.first;
     const std::string& path = entry.second;
@@ -252,6 +256,42 @@ bool StoreScan::GetStoreName(int index, std::string& name) const {
   if (index < 0 || index >= GetStoreCount()) return false;
   name = stores_[index]->name;
   return true;
+}
+
+bool StoreScan::WatchMailFolder() {
+  struct stat st {};
+  if (::stat(mailFolder_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (!mailFolderGone_)
+      std::fprintf(
+          stderr,
+          "varnox: the mail folder %s is gone; its stores are not watched until it is back\n",
+          mailFolder_.c_str());
+    mailFolderGone_ = true;
+    return false;
+  }
+  mailFolderGone_ = false;
+  std::vector<std::pair<std::string, std::string>> entries;
+  if (!storesRead_ || !ListMailStores(mailFolder_, entries, false)) return true;
+  for (const auto& entry : entries) {
+    if (mailEntries_.insert(entry.first).second)
+      std::fprintf(stderr,
+                   "varnox: new store %s in the mail folder; it is watched after a restart\n",
+                   entry.first.c_str());
+  }
+  return true;
+}
+
+bool StoreScan::StorePresent(StoreRecord& store) {
+  struct stat st {};
+  if (::stat(store.store.path().c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    store.gone = false;
+    return true;
+  }
+  if (!store.gone)
+    std::fprintf(stderr, "varnox: the store %s (%s) is gone; the scan goes on with the others\n",
+                 store.name.c_str(), store.store.path().c_str());
+  store.gone = true;
+  return false;
 }
 
 void StoreScan::ShowStatus(const std::string& text) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -74,6 +75,11 @@ class StoreScan {
  private:
   void ShowStatus(const std::string& text);
   StoreReport& ReportFor(const StoreRecord& store);
+  // Says once that the mail folder is gone, and once per new entry that it
+  // is watched only after a restart; false while the folder is gone.
+  bool WatchMailFolder();
+  // False (said once) while the store's folder is gone.
+  bool StorePresent(StoreRecord& store);
 
   std::string mailFolder_;
   MessageLog& log_;
@@ -91,6 +97,8 @@ class StoreScan {
   bool periodic_ = false;
   bool unread_ = false;
   bool forced_ = false;
+  std::set<std::string> mailEntries_;  // the mail folder's entries known (or said)
+  bool mailFolderGone_ = false;
   std::thread thread_;
 };
 

@@ -389,5 +389,49 @@ TEST_F(ScanTest, SpamIsFiledOnlyOnceItsRowIsLogged) {
   }
 }
 
+// A store or the whole mail folder that vanishes is said once (again after
+// it came back and went again), the other stores go on; a store linked in
+// later is said to be watched after a restart.
+TEST_F(ScanTest, VanishedFoldersAndNewStoresAreSaidOnce) {
+  const std::string a = Store("A"), b = Store("B");
+  auto scan = Scan();
+  scan->LogonMailStore();
+  ASSERT_TRUE(scan->RunPass());
+  const std::string away = root / "away";
+  struct Step {
+    std::function<void()> act;
+    std::string said;  // the one line said, or empty for none
+  };
+  const Step steps[] = {
+      {[&] {
+         fs::rename(a, away);
+         Deliver(b, "1.b.host", Message("b@example.org", "In B", "text"));
+       },
+       "varnox: the store A (" + a + ") is gone; the scan goes on with the others\n"},
+      {[] {}, ""},
+      {[&] { fs::rename(away, a); }, ""},
+      {[&] { fs::rename(a, away); },
+       "varnox: the store A (" + a + ") is gone; the scan goes on with the others\n"},
+      {[&] { Store("C"); },
+       "varnox: new store C in the mail folder; it is watched after a restart\n"},
+      {[] {}, ""},
+      {[&] { fs::rename(root / "Mail", root / "Mail.away"); },
+       "varnox: the mail folder " + root / "Mail" +
+           " is gone; its stores are not watched until it is back\n"},
+      {[] {}, ""},
+  };
+  for (std::size_t i = 0; i < std::size(steps); ++i) {
+    steps[i].act();
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(scan->RunPass());
+    std::string said;
+    std::istringstream lines(testing::internal::GetCapturedStderr());
+    for (std::string line; std::getline(lines, line);)
+      if (line.starts_with("varnox:")) said += line + "\n";
+    EXPECT_EQ(said, steps[i].said) << "step " << i;
+  }
+  EXPECT_EQ(Rows("B"), std::vector<std::string>{"1|In B|0"});
+}
+
 }  // namespace
 }  // namespace varnox
