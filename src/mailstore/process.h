@@ -39,6 +39,22 @@ struct StoreRecord {
     std::string fingerprint;
   };
   std::unordered_map<std::string, RowKey> rowKeys;
+  // Rows found normal when last handed over, by "subfolder/name": the file as
+  // it was then, its log row and the rules generation it was classified
+  // under. While the file and the rules stay, handing it over changes nothing.
+  struct Memo {
+    std::time_t deliveryTime;
+    long deliveryNanos;
+    std::int64_t size;
+    std::uint64_t inode;
+    int logId;
+    unsigned generation;
+    bool SameFile(const MailRow& row) const {
+      return deliveryTime == row.deliveryTime && deliveryNanos == row.deliveryNanos &&
+             size == row.size && inode == row.inode;
+    }
+  };
+  std::unordered_map<std::string, Memo> memo;
   bool gone = false;  // its folder was gone at the last look (said once)
 };
 

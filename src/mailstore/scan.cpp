@@ -41,12 +41,14 @@ std::string RowKey(const MailRow& row) {
 }  // namespace
 
 StoreScan::StoreScan(std::string mailFolder, MessageLog& log, RuleStore& rules, RuleTable& table,
-                     PauseGate& gate, ScanHooks hooks)
+                     PauseGate& gate, ScanHooks hooks, StoreScanOptions options)
     : mailFolder_(std::move(mailFolder)),
       log_(log),
       rules_(rules),
+      table_(table),
       gate_(gate),
       hooks_(std::move(hooks)),
+      options_(options),
       processor_(log, table, [this](std::chrono::milliseconds d) { gate_.Sleep(d); }) {}
 
 StoreScan::~StoreScan() {
@@ -83,7 +85,10 @@ int StoreScan::MailStoreThread() {
 }
 
 bool StoreScan::RunPass() {
-  if (RescanRequest.exchange(0) != 0) forced_ = true;
+  if (RescanRequest.exchange(0) != 0) {
+    forced_ = true;
+    passRecheck_ = recheckNotice_.exchange(-1);
+  }
   try {
     if (!LogonMailStore()) return false;
     if (!storesRead_) {
@@ -108,7 +113,7 @@ bool StoreScan::RunPass() {
     try {
       const int n = InboxMessageCount(store);
       if (n != store.messageCount && !firstPass_) {
-        if (!gate_.Sleep(milliseconds(30000))) return false;
+        if (!gate_.Sleep(options_.settle)) return false;
       }
       if (n == store.messageCount && store.changed == 0 && !forced_ && !periodic_) continue;
       if (n != store.messageCount) {
@@ -129,6 +134,7 @@ bool StoreScan::RunPass() {
   firstPass_ = false;
   if ((foundChange || forced_) && hooks_.reloadList) hooks_.reloadList();
   forced_ = false;
+  passRecheck_ = -1;
   if (!gate_.Sleep(milliseconds(1000))) return false;
   ++passCount_;
   periodic_ = passCount_ % 10 == 0;
@@ -195,20 +201,44 @@ int StoreScan::CheckNewMessagesForSpam(bool unread, bool firstPass, bool periodi
     int processed = 0;
     const bool keyed = unread || firstPass || periodic;
     ++store.walk;
+    const unsigned generation = RulesGeneration();
+    // After the re-check under the rules in force, the log's verdicts are
+    // current: of the rows found normal before, only those it made spam
+    // need handing over.
+    std::unordered_set<int> spamIds;
+    const bool afterRecheck = options_.memo && forced_ && passRecheck_ == generation &&
+                              !store.memo.empty() && log_.LoggedSpamIds(store.name, spamIds);
+    // A forced pass without the re-check's word hands everything over.
+    const bool memoTrusted = options_.memo && (!forced_ || afterRecheck);
     bool failed = false;
+    std::string key;
     for (const MailRow& row : rows) {
       if (!gate_.SafePoint()) break;
+      key.assign(row.subfolder).append("/").append(row.fileName);
       bool needed = true;
       if (keyed) {
-        StoreRecord::RowKey& key = store.rowKeys[row.fileName];
-        if (key.fingerprint.empty() || key.deliveryTime != row.deliveryTime) {
-          key.deliveryTime = row.deliveryTime;
-          key.fingerprint = Fingerprint(RowKey(row));
+        StoreRecord::RowKey& rowKey = store.rowKeys[key];
+        if (rowKey.fingerprint.empty() || rowKey.deliveryTime != row.deliveryTime) {
+          rowKey.deliveryTime = row.deliveryTime;
+          rowKey.fingerprint = Fingerprint(RowKey(row));
         }
-        const bool known = RememberFingerprint(store, key.fingerprint) == 1;
+        const bool known = RememberFingerprint(store, rowKey.fingerprint) == 1;
         needed = !known || firstPass || (unread && !row.read);
       }
       if (!needed) continue;
+      if (memoTrusted) {
+        const auto memo = store.memo.find(key);
+        if (memo != store.memo.end() && memo->second.SameFile(row)) {
+          if (afterRecheck) {
+            if (spamIds.count(memo->second.logId) == 0) {
+              memo->second.generation = generation;
+              continue;
+            }
+          } else if (memo->second.generation == generation) {
+            continue;
+          }
+        }
+      }
       // The pause comes before rows that are handed over, not skipped ones.
       if (!gate_.Sleep(milliseconds(10))) break;
       ++processed;
@@ -220,17 +250,28 @@ int StoreScan::CheckNewMessagesForSpam(bool unread, bool firstPass, bool periodi
       report.logged += outcome.logged;
       report.moved += outcome.moved;
       failed |= outcome.failed;
+      if (options_.memo) {
+        if (outcome.normal && !outcome.failed && outcome.generation == RulesGeneration())
+          store.memo[key] =
+              StoreRecord::Memo{row.deliveryTime, row.deliveryNanos, row.size,
+                                row.inode,        outcome.logId,     outcome.generation};
+        else
+          store.memo.erase(key);
+      }
     }
     // Keys of rows that have left the inbox are forgotten.
+    if (!gate_.Stopping() &&
+        (store.rowKeys.size() > rows.size() || store.memo.size() > rows.size())) {
+      std::unordered_set<std::string> names;
+      for (const MailRow& row : rows) names.insert(row.subfolder + "/" + row.fileName);
+      for (auto it = store.rowKeys.begin(); it != store.rowKeys.end();)
+        it = names.count(it->first) ? std::next(it) : store.rowKeys.erase(it);
+      for (auto it = store.memo.begin(); it != store.memo.end();)
+        it = names.count(it->first) ? std::next(it) : store.memo.erase(it);
+    }
     if (keyed && !gate_.Stopping()) {
       for (auto it = store.knownRows.begin(); it != store.knownRows.end();)
         it = it->second == store.walk ? std::next(it) : store.knownRows.erase(it);
-      if (store.rowKeys.size() > rows.size()) {
-        std::unordered_set<std::string> names;
-        for (const MailRow& row : rows) names.insert(row.fileName);
-        for (auto it = store.rowKeys.begin(); it != store.rowKeys.end();)
-          it = names.count(it->first) ? std::next(it) : store.rowKeys.erase(it);
-      }
     }
     store.messageCount = InboxMessageCount(store);
     // A row that could not be logged stays in the inbox; the next pass
@@ -256,6 +297,16 @@ bool StoreScan::GetStoreName(int index, std::string& name) const {
   if (index < 0 || index >= GetStoreCount()) return false;
   name = stores_[index]->name;
   return true;
+}
+
+void StoreScan::RecheckDone(unsigned generation) {
+  recheckNotice_ = generation;
+  RescanRequest = 1;
+}
+
+unsigned StoreScan::RulesGeneration() {
+  std::lock_guard<std::mutex> guard(table_.lock);  // guards the generation's reading
+  return table_.generation;
 }
 
 bool StoreScan::WatchMailFolder() {
