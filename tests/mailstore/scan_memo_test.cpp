@@ -218,5 +218,28 @@ TEST(ScanMemoTest, TheMemoChangesNoOutcome) {
   EXPECT_LT(on.Examined(), off.Examined());
 }
 
+// The re-check writes each changed verdict both ways, an SMS row through
+// the SMS log, a mail row through its store's log.
+TEST(RecheckTest, ChangedVerdictsAreWrittenToEveryLog) {
+  World w(true);
+  ASSERT_EQ(w.storage.smsLog.SmsLogExec("INSERT INTO Spam (Id, Sender, Message, Tokens, Status) "
+                                        "VALUES (1, '+4917', 'prize', 'prize win', 0);"),
+            0);
+  w.Deliver("cur", "1.x.host:2,S", "a@example.org", "garden party on sunday");
+  w.Passes(1);
+  const std::string smsLog = w.storage.locations.DataFolder() + "Spam_0.db";
+  const struct {
+    std::string add, remove, sms, mail;
+  } steps[] = {{"prize win", "", "1", "0"}, {"garden party sunday", "prize win", "0", "1"}};
+  for (const auto& step : steps) {
+    w.Rule("", step.add);
+    if (!step.remove.empty()) w.storage.rules.DeleteRule("", step.remove);
+    ASSERT_TRUE(RecheckLogs(w.storage.locations, w.storage.messages, w.storage.smsLog,
+                            w.storage.rules, w.table));
+    EXPECT_EQ(Query(smsLog, "SELECT Status FROM Spam;"), std::vector<std::string>{step.sms});
+    EXPECT_EQ(Query(w.Log(), "SELECT Status FROM Msg;"), std::vector<std::string>{step.mail});
+  }
+}
+
 }  // namespace
 }  // namespace varnox
