@@ -119,7 +119,7 @@ bool MessageProcessor::ClassifyAndLog(bool isNew, int loggedStatus, StoreRecord&
         Trace("ERROR : MAPIAdd.");
       }
       if (spam == 1 && !loggedSpam) out.failed = true;
-      if (!inserted && isNew) out.failed |= id < 0;
+      if (isNew && id < 0) out.failed = true;
     }
     // Spam leaves the inbox only once the log says so: a moved message is
     // never handed over again, so its row could not be written later.
