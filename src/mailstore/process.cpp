@@ -62,6 +62,7 @@ int MessageProcessor::ProcessMessage(StoreRecord& store, const MailRow& row,
       // Checked again from its logged tokens, not from a new extraction (the
       // lowered text and the plain text stay empty).
       m.tokens = std::move(loggedTokens);
+      if (outcome) outcome->logId = id;
       const bool moved = ClassifyAndLog(false, status, store, row, m, outcome);
       if (status == 1 && !moved && MoveToSpamFolder(store, row) && outcome) outcome->moved = true;
       return 1;
@@ -81,10 +82,20 @@ int MessageProcessor::ProcessMessage(StoreRecord& store, const MailRow& row,
 bool MessageProcessor::ClassifyAndLog(bool isNew, int loggedStatus, StoreRecord& store,
                                       const MailRow& row, const MessageRecord& m,
                                       ProcessOutcome* outcome) {
+  ProcessOutcome scratch;
+  ProcessOutcome& out = outcome ? *outcome : scratch;
   try {
     if (isNew) TraceMessage(store.name, m);
+    {
+      std::lock_guard<std::mutex> guard(rules_.lock);  // guards the generation's reading
+      out.generation = rules_.generation;
+    }
     const int spam = Classify(rules_, m.senderEmail, m.tokens);
-    if (isNew || loggedStatus != spam) {
+    // Whether the log holds the message with the verdict spam now.
+    bool loggedSpam = !isNew && loggedStatus == 1;
+    if (!isNew && loggedStatus == spam) {
+      out.normal = spam == 0;
+    } else {
       // For a logged message the add finds its row and writes nothing; the
       // update then turns a logged normal message into spam.
       int id = -1;
@@ -92,21 +103,30 @@ bool MessageProcessor::ClassifyAndLog(bool isNew, int loggedStatus, StoreRecord&
       if (log_.MAPIAdd(store.name, m.sender, m.senderEmail, m.subject, m.mimeText, m.lowered,
                        m.text, m.tokens, spam, m.receivedDate, m.receivedTime, id, &inserted)) {
         Trace("MAPIAdd Ok.");
-        if (inserted && outcome) outcome->logged = true;
+        if (inserted) {
+          out.logged = true;
+          out.logId = id;
+          out.normal = spam == 0;
+        }
         // A row the add has just written carries the verdict already; only a
         // row that was there before needs the update.
-        if (spam == 1 && !inserted) log_.MAPIUpdate(store.name, id, 1);
+        if (spam == 1) loggedSpam = inserted || log_.MAPIUpdate(store.name, id, 1);
       } else {
         Trace("ERROR : MAPIAdd.");
       }
+      if (spam == 1 && !loggedSpam) out.failed = true;
+      if (isNew && id < 0) out.failed = true;
     }
-    if (spam == 1) {
+    // Spam leaves the inbox only once the log says so: a moved message is
+    // never handed over again, so its row could not be written later.
+    if (spam == 1 && loggedSpam) {
       const bool moved = MoveToSpamFolder(store, row);
-      if (moved && outcome) outcome->moved = true;
+      if (moved) out.moved = true;
       return moved;
     }
     return false;
   } catch (...) {
+    out.failed = true;
     return false;
   }
 }

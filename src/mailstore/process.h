@@ -23,7 +23,7 @@ struct StoreRecord {
   std::string name;  // display name, also the base name of its log
   MailStore store;
   int messageCount = 0;  // inbox rows at the end of the last check
-  int changed = 0;       // the last check saw the count change
+  int changed = 0;       // the last check saw the count change, or a row failed
   bool hasSpamFolder = false;
   // Fingerprints of the row keys seen in this inbox (the scan's cache), each
   // with the last walk that met it, so keys of rows gone can be dropped.
@@ -39,6 +39,23 @@ struct StoreRecord {
     std::string fingerprint;
   };
   std::unordered_map<std::string, RowKey> rowKeys;
+  // Rows found normal when last handed over, by "subfolder/name": the file as
+  // it was then, its log row and the rules generation it was classified
+  // under. While the file and the rules stay, handing it over changes nothing.
+  struct Memo {
+    std::time_t deliveryTime;
+    long deliveryNanos;
+    std::int64_t size;
+    std::uint64_t inode;
+    int logId;
+    unsigned generation;
+    bool SameFile(const MailRow& row) const {
+      return deliveryTime == row.deliveryTime && deliveryNanos == row.deliveryNanos &&
+             size == row.size && inode == row.inode;
+    }
+  };
+  std::unordered_map<std::string, Memo> memo;
+  bool gone = false;  // its folder was gone at the last look (said once)
 };
 
 // The fields of one examined message.
@@ -65,6 +82,12 @@ void ReadHeaderFromText(const std::string& mimeText, MessageRecord& m);
 struct ProcessOutcome {
   bool logged = false;  // a new log row was written
   bool moved = false;   // the message went to .Spam
+  bool failed = false;  // its row could not be logged or updated: try again
+  // The message's log row says normal, and the rules (of this generation)
+  // found it normal: handing it over again changes nothing while both hold.
+  bool normal = false;
+  int logId = 0;
+  unsigned generation = 0;
 };
 
 class MessageProcessor {

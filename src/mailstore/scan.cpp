@@ -1,6 +1,7 @@
 #include "mailstore/scan.h"
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -35,12 +36,14 @@ std::string RowKey(const MailRow& row) {
 }  // namespace
 
 StoreScan::StoreScan(std::string mailFolder, MessageLog& log, RuleStore& rules, RuleTable& table,
-                     PauseGate& gate, ScanHooks hooks)
+                     PauseGate& gate, ScanHooks hooks, StoreScanOptions options)
     : mailFolder_(std::move(mailFolder)),
       log_(log),
       rules_(rules),
+      table_(table),
       gate_(gate),
       hooks_(std::move(hooks)),
+      options_(options),
       processor_(log, table, [this](std::chrono::milliseconds d) { gate_.Sleep(d); }) {}
 
 StoreScan::~StoreScan() {
@@ -80,7 +83,10 @@ bool StoreScan::RunPass() {
   // Until the rules have been read once, a verdict would be "normal" for
   // every message, logged for good: such a pass only tries the load again.
   if (!rules_.RulesLoaded() && !rules_.LoadRules()) return gate_.Sleep(milliseconds(1000));
-  if (RescanRequest.exchange(0) != 0) forced_ = true;
+  if (RescanRequest.exchange(0) != 0) {
+    forced_ = true;
+    passRecheck_ = recheckNotice_.exchange(-1);
+  }
   try {
     if (!LogonMailStore()) return false;
     if (!storesRead_) {
@@ -93,6 +99,7 @@ bool StoreScan::RunPass() {
   } catch (...) {
     Trace("ERROR in CheckNewMessagesForSpam : 2");
   }
+  const bool mailFolderThere = WatchMailFolder();
   if (forced_) {
     for (auto& s : stores_) s->knownRows.clear();
   }
@@ -100,10 +107,11 @@ bool StoreScan::RunPass() {
   for (auto& sp : stores_) {
     StoreRecord& store = *sp;
     if (!gate_.Sleep(milliseconds(100))) return false;
+    if (!mailFolderThere || !StorePresent(store)) continue;
     try {
       const int n = InboxMessageCount(store);
       if (n != store.messageCount && !firstPass_) {
-        if (!gate_.Sleep(milliseconds(30000))) return false;
+        if (!gate_.Sleep(options_.settle)) return false;
       }
       if (n == store.messageCount && store.changed == 0 && !forced_ && !periodic_) continue;
       if (n != store.messageCount) {
@@ -124,6 +132,7 @@ bool StoreScan::RunPass() {
   firstPass_ = false;
   if ((foundChange || forced_) && hooks_.reloadList) hooks_.reloadList();
   forced_ = false;
+  passRecheck_ = -1;
   if (!gate_.Sleep(milliseconds(1000))) return false;
   ++passCount_;
   periodic_ = passCount_ % 10 == 0;
@@ -144,6 +153,7 @@ void StoreScan::EnumerateStores() {
   std::vector<std::pair<std::string, std::string>> entries;
   if (!ListMailStores(mailFolder_, entries)) return;
   if (!gate_.Sleep(milliseconds(100))) return;
+  for (const auto& entry : entries) mailEntries_.insert(entry.first);
   for (const auto& entry : entries) {
     const std::string& name = entry.first;
     const std::string& path = entry.second;
@@ -190,19 +200,44 @@ int StoreScan::CheckNewMessagesForSpam(bool unread, bool firstPass, bool periodi
     int processed = 0;
     const bool keyed = unread || firstPass || periodic;
     ++store.walk;
+    const unsigned generation = RulesGeneration();
+    // After the re-check under the rules in force, the log's verdicts are
+    // current: of the rows found normal before, only those it made spam
+    // need handing over.
+    std::unordered_set<int> spamIds;
+    const bool afterRecheck = options_.memo && forced_ && passRecheck_ == generation &&
+                              !store.memo.empty() && log_.LoggedSpamIds(store.name, spamIds);
+    // A forced pass without the re-check's word hands everything over.
+    const bool memoTrusted = options_.memo && (!forced_ || afterRecheck);
+    bool failed = false;
+    std::string key;
     for (const MailRow& row : rows) {
       if (!gate_.SafePoint()) break;
+      key.assign(row.subfolder).append("/").append(row.fileName);
       bool needed = true;
       if (keyed) {
-        StoreRecord::RowKey& key = store.rowKeys[row.fileName];
-        if (key.fingerprint.empty() || key.deliveryTime != row.deliveryTime) {
-          key.deliveryTime = row.deliveryTime;
-          key.fingerprint = Fingerprint(RowKey(row));
+        StoreRecord::RowKey& rowKey = store.rowKeys[key];
+        if (rowKey.fingerprint.empty() || rowKey.deliveryTime != row.deliveryTime) {
+          rowKey.deliveryTime = row.deliveryTime;
+          rowKey.fingerprint = Fingerprint(RowKey(row));
         }
-        const bool known = RememberFingerprint(store, key.fingerprint) == 1;
+        const bool known = RememberFingerprint(store, rowKey.fingerprint) == 1;
         needed = !known || firstPass || (unread && !row.read);
       }
       if (!needed) continue;
+      if (memoTrusted) {
+        const auto memo = store.memo.find(key);
+        if (memo != store.memo.end() && memo->second.SameFile(row)) {
+          if (afterRecheck) {
+            if (spamIds.count(memo->second.logId) == 0) {
+              memo->second.generation = generation;
+              continue;
+            }
+          } else if (memo->second.generation == generation) {
+            continue;
+          }
+        }
+      }
       // The pause comes before rows that are handed over, not skipped ones.
       if (!gate_.Sleep(milliseconds(10))) break;
       ++processed;
@@ -213,20 +248,34 @@ int StoreScan::CheckNewMessagesForSpam(bool unread, bool firstPass, bool periodi
       ++report.examined;
       report.logged += outcome.logged;
       report.moved += outcome.moved;
+      failed |= outcome.failed;
+      if (options_.memo) {
+        if (outcome.normal && !outcome.failed && outcome.generation == RulesGeneration())
+          store.memo[key] =
+              StoreRecord::Memo{row.deliveryTime, row.deliveryNanos, row.size,
+                                row.inode,        outcome.logId,     outcome.generation};
+        else
+          store.memo.erase(key);
+      }
     }
     // Keys of rows that have left the inbox are forgotten.
+    if (!gate_.Stopping() &&
+        (store.rowKeys.size() > rows.size() || store.memo.size() > rows.size())) {
+      std::unordered_set<std::string> names;
+      for (const MailRow& row : rows) names.insert(row.subfolder + "/" + row.fileName);
+      for (auto it = store.rowKeys.begin(); it != store.rowKeys.end();)
+        it = names.count(it->first) ? std::next(it) : store.rowKeys.erase(it);
+      for (auto it = store.memo.begin(); it != store.memo.end();)
+        it = names.count(it->first) ? std::next(it) : store.memo.erase(it);
+    }
     if (keyed && !gate_.Stopping()) {
       for (auto it = store.knownRows.begin(); it != store.knownRows.end();)
         it = it->second == store.walk ? std::next(it) : store.knownRows.erase(it);
-      if (store.rowKeys.size() > rows.size()) {
-        std::unordered_set<std::string> names;
-        for (const MailRow& row : rows) names.insert(row.fileName);
-        for (auto it = store.rowKeys.begin(); it != store.rowKeys.end();)
-          it = names.count(it->first) ? std::next(it) : store.rowKeys.erase(it);
-      }
     }
     store.messageCount = InboxMessageCount(store);
-    store.changed = store.messageCount != n0 ? 1 : 0;
+    // A row that could not be logged stays in the inbox; the next pass
+    // checks the store again and hands it over.
+    store.changed = store.messageCount != n0 || failed ? 1 : 0;
     return 1;
   } catch (...) {
     return 0;
@@ -247,6 +296,52 @@ bool StoreScan::GetStoreName(int index, std::string& name) const {
   if (index < 0 || index >= GetStoreCount()) return false;
   name = stores_[index]->name;
   return true;
+}
+
+void StoreScan::RecheckDone(unsigned generation) {
+  recheckNotice_ = generation;
+  RescanRequest = 1;
+}
+
+unsigned StoreScan::RulesGeneration() {
+  std::lock_guard<std::mutex> guard(table_.lock);  // guards the generation's reading
+  return table_.generation;
+}
+
+bool StoreScan::WatchMailFolder() {
+  struct stat st {};
+  if (::stat(mailFolder_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (!mailFolderGone_)
+      std::fprintf(
+          stderr,
+          "varnox: the mail folder %s is gone; its stores are not watched until it is back\n",
+          mailFolder_.c_str());
+    mailFolderGone_ = true;
+    return false;
+  }
+  mailFolderGone_ = false;
+  std::vector<std::pair<std::string, std::string>> entries;
+  if (!storesRead_ || !ListMailStores(mailFolder_, entries, false)) return true;
+  for (const auto& entry : entries) {
+    if (mailEntries_.insert(entry.first).second)
+      std::fprintf(stderr,
+                   "varnox: new store %s in the mail folder; it is watched after a restart\n",
+                   entry.first.c_str());
+  }
+  return true;
+}
+
+bool StoreScan::StorePresent(StoreRecord& store) {
+  struct stat st {};
+  if (::stat(store.store.path().c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    store.gone = false;
+    return true;
+  }
+  if (!store.gone)
+    std::fprintf(stderr, "varnox: the store %s (%s) is gone; the scan goes on with the others\n",
+                 store.name.c_str(), store.store.path().c_str());
+  store.gone = true;
+  return false;
 }
 
 void StoreScan::ShowStatus(const std::string& text) {

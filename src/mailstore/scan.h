@@ -3,8 +3,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +27,14 @@ struct ScanHooks {
   std::string checkingText = "Checking";               // interface string 127
 };
 
+// How the scan is run. memo off hands over every row a pass would hand over
+// by the table alone (the reference the memo is held against).
+struct StoreScanOptions {
+  bool memo = true;
+  // The pause after an inbox count changed, so the delivery settles first.
+  std::chrono::milliseconds settle{30000};
+};
+
 // Per store, what the last check did (for the one-shot scan's report).
 struct StoreReport {
   std::string name;
@@ -35,7 +46,7 @@ struct StoreReport {
 class StoreScan {
  public:
   StoreScan(std::string mailFolder, MessageLog& log, RuleStore& rules, RuleTable& table,
-            PauseGate& gate, ScanHooks hooks = {});
+            PauseGate& gate, ScanHooks hooks = {}, StoreScanOptions options = {});
   ~StoreScan();
   StoreScan(const StoreScan&) = delete;
   StoreScan& operator=(const StoreScan&) = delete;
@@ -67,6 +78,11 @@ class StoreScan {
 
   // The re-check sets it; the next pass handles every message again.
   std::atomic<int> RescanRequest{0};
+  // The re-check has classified every logged row under the rules of
+  // generation G and written the verdicts that changed; sets RescanRequest.
+  // The forced pass then needs to hand over, of the rows whose files are
+  // unchanged since they were found normal, only those now logged as spam.
+  void RecheckDone(unsigned generation);
 
   const std::vector<StoreReport>& Reports() const { return reports_; }
   int PassCount() const { return passCount_; }
@@ -74,12 +90,20 @@ class StoreScan {
  private:
   void ShowStatus(const std::string& text);
   StoreReport& ReportFor(const StoreRecord& store);
+  unsigned RulesGeneration();
+  // Says once that the mail folder is gone, and once per new entry that it
+  // is watched only after a restart; false while the folder is gone.
+  bool WatchMailFolder();
+  // False (said once) while the store's folder is gone.
+  bool StorePresent(StoreRecord& store);
 
   std::string mailFolder_;
   MessageLog& log_;
   RuleStore& rules_;
+  RuleTable& table_;
   PauseGate& gate_;
   ScanHooks hooks_;
+  StoreScanOptions options_;
   MessageProcessor processor_;
 
   bool loggedOn_ = false;
@@ -91,6 +115,12 @@ class StoreScan {
   bool periodic_ = false;
   bool unread_ = false;
   bool forced_ = false;
+  // The re-check's generation, from RecheckDone until its forced pass takes
+  // it (-1: none); then the one the forced pass works with.
+  std::atomic<std::int64_t> recheckNotice_{-1};
+  std::int64_t passRecheck_ = -1;
+  std::set<std::string> mailEntries_;  // the mail folder's entries known (or said)
+  bool mailFolderGone_ = false;
   std::thread thread_;
 };
 

@@ -212,93 +212,82 @@ MoveResult RenameNoReplace(const std::string& src, const std::string& dst) {
   return MoveResult::kFailed;
 }
 
-// A row as kept between listings; the nanoseconds complete the key of the
-// cached header columns.
+// A row as kept between listings.
 struct CachedRow {
   MailRow row;
-  long mtimeNsec = 0;
   bool headersRead = false;  // false: could not be read, try again next time
 };
 
-// Rows of new/ and cur/; header columns come from the last rows when the
-// file's name, size and time are unchanged, otherwise from its header block.
-std::vector<CachedRow> ReadRows(const DirPtr (&dirs)[2], const std::vector<CachedRow>& last) {
-  std::unordered_map<std::string_view, const CachedRow*> known;
+// Whether a sorts before b in a contents table: newest first, equal times by
+// name (and folder, for two files of one name).
+bool RowBefore(const MailRow& a, const MailRow& b) {
+  if (a.deliveryTime != b.deliveryTime) return a.deliveryTime > b.deliveryTime;
+  if (const int cmp = a.fileName.compare(b.fileName); cmp != 0) return cmp < 0;
+  return a.subfolder < b.subfolder;
+}
+
+// The rows of one folder (index i of kSubfolders), sorted, every file a row
+// of its own (two files may share a unique part). Header columns come from
+// the folder's last rows when the file's name, size and time are unchanged
+// (they move out of last, which the caller replaces with the result),
+// otherwise from its header block.
+std::vector<CachedRow> ReadDirRows(DIR* dir, int i, std::vector<CachedRow>& last) {
+  std::unordered_map<std::string_view, CachedRow*> known;
   known.reserve(last.size());
-  for (const CachedRow& r : last) known.emplace(r.row.fileName, &r);
+  for (CachedRow& r : last) known.emplace(r.row.fileName, &r);
 
   std::vector<CachedRow> rows;
   rows.reserve(last.size() + 16);
   std::string block;
-  for (int i = 0; i < 2; ++i) {
-    const int fd = ::dirfd(dirs[i].get());
-    while (const dirent* e = ::readdir(dirs[i].get())) {
-      if (e->d_name[0] == '.') continue;
-      if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN && e->d_type != DT_LNK) continue;
-      struct stat st {};
-      // A file renamed or removed since readdir saw it is simply not listed.
-      if (::fstatat(fd, e->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
-      CachedRow r;
-      r.row.fileName = e->d_name;
-      r.row.entryId = EntryIdOf(r.row.fileName);
-      r.row.subfolder = kSubfolders[i];
-      r.row.deliveryTime = st.st_mtim.tv_sec;
-      r.row.size = st.st_size;
-      r.row.read = IsSeen(r.row.fileName);
-      r.mtimeNsec = st.st_mtim.tv_nsec;
-      const auto hit = known.find(r.row.fileName);
-      if (hit != known.end() && hit->second->headersRead && hit->second->row.size == r.row.size &&
-          hit->second->row.deliveryTime == r.row.deliveryTime &&
-          hit->second->mtimeNsec == r.mtimeNsec) {
-        r.row.subject = hit->second->row.subject;
-        r.row.senderName = hit->second->row.senderName;
-        r.row.senderAddress = hit->second->row.senderAddress;
-        r.headersRead = true;
-      } else {
-        const HeaderRead read = ReadHeaderBlock(fd, e->d_name, block);
-        if (read == HeaderRead::kGone) continue;
-        if (read == HeaderRead::kRead) {
-          MailHeaders h = ParseMailHeaders(block);
-          r.row.subject = std::move(h.subject);
-          r.row.senderName = std::move(h.senderName);
-          r.row.senderAddress = std::move(h.senderAddress);
-          r.headersRead = true;
-        }
-        // An unreadable file is still a row: the inbox count includes it too.
-      }
-      rows.push_back(std::move(r));
-    }
-  }
-  return rows;
-}
-
-// A message moved from new/ to cur/ while the folders were read can be seen
-// in both; it is one message, and cur/ is where it went.
-void DropDoubleSeen(std::vector<CachedRow>& rows) {
-  std::unordered_map<std::string_view, std::size_t> byId;
-  byId.reserve(rows.size());
-  std::vector<bool> drop(rows.size(), false);
-  bool anyDropped = false;
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    const auto [it, added] = byId.emplace(rows[i].row.entryId, i);
-    if (added) continue;
-    if (rows[i].row.subfolder == "cur") {
-      drop[it->second] = true;
-      it->second = i;
+  const int fd = ::dirfd(dir);
+  while (const dirent* e = ::readdir(dir)) {
+    if (e->d_name[0] == '.') continue;
+    if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN && e->d_type != DT_LNK) continue;
+    struct stat st {};
+    // A file renamed or removed since readdir saw it is simply not listed.
+    if (::fstatat(fd, e->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
+    CachedRow r;
+    r.row.fileName = e->d_name;
+    r.row.subfolder = kSubfolders[i];
+    r.row.deliveryTime = st.st_mtim.tv_sec;
+    r.row.deliveryNanos = st.st_mtim.tv_nsec;
+    r.row.size = st.st_size;
+    r.row.inode = st.st_ino;
+    r.row.read = IsSeen(r.row.fileName);
+    const auto hit = known.find(r.row.fileName);
+    if (hit != known.end() && hit->second->headersRead && hit->second->row.size == r.row.size &&
+        hit->second->row.deliveryTime == r.row.deliveryTime &&
+        hit->second->row.deliveryNanos == r.row.deliveryNanos) {
+      MailRow& cached = hit->second->row;
+      r.row.entryId = std::move(cached.entryId);
+      r.row.subject = std::move(cached.subject);
+      r.row.senderName = std::move(cached.senderName);
+      r.row.senderAddress = std::move(cached.senderAddress);
+      r.headersRead = true;
     } else {
-      drop[i] = true;
+      r.row.entryId = EntryIdOf(r.row.fileName);
+      const HeaderRead read = ReadHeaderBlock(fd, e->d_name, block);
+      if (read == HeaderRead::kGone) continue;
+      if (read == HeaderRead::kRead) {
+        MailHeaders h = ParseMailHeaders(block);
+        r.row.subject = std::move(h.subject);
+        r.row.senderName = std::move(h.senderName);
+        r.row.senderAddress = std::move(h.senderAddress);
+        r.headersRead = true;
+      }
+      // An unreadable file is still a row: the inbox count includes it too.
     }
-    anyDropped = true;
+    rows.push_back(std::move(r));
   }
-  byId.clear();
-  if (!anyDropped) return;
-  std::size_t out = 0;
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    if (drop[i]) continue;
-    if (out != i) rows[out] = std::move(rows[i]);
-    ++out;
-  }
-  rows.resize(out);
+  // Sorted by index, then moved once: cheaper than swapping whole rows.
+  std::vector<std::uint32_t> order(rows.size());
+  for (std::uint32_t k = 0; k < order.size(); ++k) order[k] = k;
+  std::sort(order.begin(), order.end(),
+            [&](std::uint32_t x, std::uint32_t y) { return RowBefore(rows[x].row, rows[y].row); });
+  std::vector<CachedRow> sorted;
+  sorted.reserve(rows.size());
+  for (const std::uint32_t k : order) sorted.push_back(std::move(rows[k]));
+  return sorted;
 }
 
 }  // namespace
@@ -308,15 +297,23 @@ struct MailStore::Cache {
   std::string newPath;
   std::string curPath;
 
-  // The last count and the folder states it was taken at.
-  bool countValid = false;
-  DirStamp countNew, countCur;
-  int count = 0;
+  // The last count of new/ and of cur/, and the folder state it was taken
+  // at; kept only when that state can be trusted (not racy).
+  struct Count {
+    bool valid = false;
+    DirStamp stamp;
+    int count = 0;
+  };
+  Count counts[2];
 
-  // The last contents table, sorted, and the folder states it was read at.
-  bool tableValid = false;
-  DirStamp tableNew, tableCur;
-  std::vector<CachedRow> rows;
+  // The last rows of new/ and of cur/, each sorted, and the folder state
+  // they were read at: an arrival in new/ does not list cur/ again.
+  struct Listing {
+    bool valid = false;
+    DirStamp stamp;
+    std::vector<CachedRow> rows;
+  };
+  Listing listings[2];
 
   const std::string& DirPath(int i) const { return i == 0 ? newPath : curPath; }
 };
@@ -335,34 +332,26 @@ bool MailStore::HasInbox() const {
 int MailStore::InboxRowCount() {
   if (!cache_) cache_ = std::make_unique<Cache>(path_);
   Cache& c = *cache_;
-  DirStamp newStamp, curStamp;
-  if (c.countValid && StampPath(c.newPath, newStamp) && StampPath(c.curPath, curStamp) &&
-      newStamp == c.countNew && curStamp == c.countCur)
-    return c.count;
-
-  c.countValid = false;
-  const long long now = NowNanoseconds();
   int count = 0;
-  bool trusted = true;
-  DirStamp stamps[2];
   for (int i = 0; i < 2; ++i) {
-    DirPtr dir = OpenDir(c.DirPath(i), stamps[i]);
-    if (dir == nullptr) {
-      trusted = false;
+    Cache::Count& n = c.counts[i];
+    DirStamp stamp;
+    if (n.valid && StampPath(c.DirPath(i), stamp) && stamp == n.stamp) {
+      count += n.count;
       continue;
     }
-    if (now - stamps[i].mtime < kRacyNanoseconds) trusted = false;
+    n.valid = false;
+    const long long now = NowNanoseconds();
+    DirPtr dir = OpenDir(c.DirPath(i), n.stamp);
+    if (dir == nullptr) continue;
     const int fd = ::dirfd(dir.get());
+    n.count = 0;
     while (const dirent* e = ::readdir(dir.get())) {
       if (e->d_name[0] == '.') continue;
-      if (IsRegularEntry(fd, e)) ++count;
+      if (IsRegularEntry(fd, e)) ++n.count;
     }
-  }
-  c.count = count;
-  if (trusted) {
-    c.countNew = stamps[0];
-    c.countCur = stamps[1];
-    c.countValid = true;
+    n.valid = now - n.stamp.mtime >= kRacyNanoseconds;
+    count += n.count;
   }
   return count;
 }
@@ -387,63 +376,48 @@ bool MailStore::OpenSpamFolder() {
 bool MailStore::ContentsTable(std::vector<MailRow>& rows) {
   if (!cache_) cache_ = std::make_unique<Cache>(path_);
   Cache& c = *cache_;
-  DirStamp newStamp, curStamp;
-  const bool same = c.tableValid && StampPath(c.newPath, newStamp) &&
-                    StampPath(c.curPath, curStamp) && newStamp == c.tableNew &&
-                    curStamp == c.tableCur;
-  if (!same) {
-    c.tableValid = false;
+  DirStamp stamps[2];
+  for (int i = 0; i < 2; ++i) {
+    Cache::Listing& l = c.listings[i];
+    DirStamp stamp;
+    if (l.valid && StampPath(c.DirPath(i), stamp) && stamp == l.stamp) {
+      stamps[i] = stamp;
+      continue;
+    }
+    l.valid = false;
     const long long now = NowNanoseconds();
-    DirPtr dirs[2];
-    DirStamp stamps[2];
-    for (int i = 0; i < 2; ++i) {
-      dirs[i] = OpenDir(c.DirPath(i), stamps[i]);
-      if (dirs[i] == nullptr) {
-        rows.clear();
-        return false;
-      }
+    DirPtr dir = OpenDir(c.DirPath(i), stamps[i]);
+    if (dir == nullptr) {
+      rows.clear();
+      return false;
     }
-    const bool trusted =
-        now - stamps[0].mtime >= kRacyNanoseconds && now - stamps[1].mtime >= kRacyNanoseconds;
-
-    std::vector<CachedRow> fresh = ReadRows(dirs, c.rows);
-    DropDoubleSeen(fresh);
-    std::sort(fresh.begin(), fresh.end(), [](const CachedRow& a, const CachedRow& b) {
-      if (a.row.deliveryTime != b.row.deliveryTime) return a.row.deliveryTime > b.row.deliveryTime;
-      return a.row.fileName < b.row.fileName;
-    });
-    if (fresh.capacity() > fresh.size() + fresh.size() / 8 + 16) fresh.shrink_to_fit();
-    c.rows = std::move(fresh);
-    c.count = static_cast<int>(c.rows.size());
-    if (trusted) {
-      c.tableNew = c.countNew = stamps[0];
-      c.tableCur = c.countCur = stamps[1];
-      c.tableValid = c.countValid = true;
-    } else {
-      c.countValid = false;
-    }
+    l.rows = ReadDirRows(dir.get(), i, l.rows);
+    l.stamp = stamps[i];
+    l.valid = now - stamps[i].mtime >= kRacyNanoseconds;
+    c.counts[i] = Cache::Count{l.valid, l.stamp, static_cast<int>(l.rows.size())};
   }
-
-  // Element-wise assignment reuses the strings of a caller's vector that
-  // already held the table, so an unchanged inbox costs no allocation.
-  rows.resize(c.rows.size());
-  for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = c.rows[i].row;
+  const std::vector<CachedRow>& a = c.listings[0].rows;
+  const std::vector<CachedRow>& b = c.listings[1].rows;
+  // The two folders' rows merged. Element-wise assignment reuses the strings
+  // of a caller's vector that already held the table, so an unchanged inbox
+  // costs no allocation.
+  rows.resize(a.size() + b.size());
+  std::size_t i = 0, j = 0, k = 0;
+  while (i < a.size() || j < b.size()) {
+    const bool fromA = j == b.size() || (i < a.size() && !RowBefore(b[j].row, a[i].row));
+    rows[k++] = fromA ? a[i++].row : b[j++].row;
+  }
   return true;
 }
 
 bool MailStore::ReadMimeText(const MailRow& row, std::string& text, std::string& error) const {
   text.clear();
   error.clear();
-  std::string subfolder = row.subfolder;
-  std::string fileName = row.fileName;
   UniqueFd fd;
-  if (IsSubfolder(subfolder) && IsPlainName(fileName)) {
+  std::string subfolder, fileName;
+  if (FindRow(row, subfolder, fileName)) {
     const std::string path = path_ + "/" + subfolder + "/" + fileName;
     fd = UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!fd && errno == ENOENT && FindEntry(row.entryId, subfolder, fileName)) {
-      const std::string again = path_ + "/" + subfolder + "/" + fileName;
-      fd = UniqueFd(::open(again.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    }
   }
   struct stat st {};
   if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -479,53 +453,63 @@ bool MailStore::ReadMimeText(const MailRow& row, std::string& text, std::string&
 }
 
 bool MailStore::StillThere(const MailRow& row) const {
-  struct stat st {};
-  if (IsSubfolder(row.subfolder) && IsPlainName(row.fileName) &&
-      ::stat((path_ + "/" + row.subfolder + "/" + row.fileName).c_str(), &st) == 0)
-    return true;
   std::string subfolder, fileName;
-  return FindEntry(row.entryId, subfolder, fileName);
+  return FindRow(row, subfolder, fileName);
 }
 
-bool MailStore::FindEntry(const std::string& entryId, std::string& subfolder,
-                          std::string& fileName) const {
-  if (entryId.empty()) return false;
+namespace {
+
+// Whether the file at path is the row's (by inode, as the listing saw it; a
+// row without one takes any file).
+bool IsRowFile(const std::string& path, const MailRow& row) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && (row.inode == 0 || st.st_ino == row.inode);
+}
+
+}  // namespace
+
+bool MailStore::FindRow(const MailRow& row, std::string& subfolder, std::string& fileName) const {
+  if (!IsSubfolder(row.subfolder) || !IsPlainName(row.fileName)) return false;
+  if (IsRowFile(path_ + "/" + row.subfolder + "/" + row.fileName, row)) {
+    subfolder = row.subfolder;
+    fileName = row.fileName;
+    return true;
+  }
+  if (row.entryId.empty()) return false;
   for (const char* sub : kSubfolders) {
-    DirPtr dir(::opendir((path_ + "/" + sub).c_str()));
+    const std::string folder = path_ + "/" + sub;
+    DirPtr dir(::opendir(folder.c_str()));
     if (dir == nullptr) continue;
     while (const dirent* e = ::readdir(dir.get())) {
-      if (e->d_name[0] == '.') continue;
-      if (EntryIdOf(e->d_name) == entryId) {
-        subfolder = sub;
-        fileName = e->d_name;
-        return true;
-      }
+      if (e->d_name[0] == '.' || EntryIdOf(e->d_name) != row.entryId) continue;
+      if (!IsRowFile(folder + "/" + e->d_name, row)) continue;
+      subfolder = sub;
+      fileName = e->d_name;
+      return true;
     }
   }
   return false;
 }
 
 bool MailStore::MoveToSpam(const MailRow& row) {
-  std::string subfolder = row.subfolder;
-  std::string fileName = row.fileName;
-  if (!IsSubfolder(subfolder) || !IsPlainName(fileName)) return false;
+  std::string subfolder, fileName;
   // A mail client may rename the message (new flags, new/ to cur/) at any
-  // moment: follow it by its entry id a few times, then give up.
+  // moment: follow it a few times, then give up.
   for (int attempt = 0; attempt < 4; ++attempt) {
+    if (!FindRow(row, subfolder, fileName)) return false;
     const MoveResult r = RenameNoReplace(path_ + "/" + subfolder + "/" + fileName,
                                          path_ + "/.Spam/" + subfolder + "/" + fileName);
     if (r == MoveResult::kMoved) return true;
     if (r == MoveResult::kFailed) return false;
-    if (!FindEntry(row.entryId, subfolder, fileName)) return false;
   }
   return false;
 }
 
 bool ListMailStores(const std::string& mailFolder,
-                    std::vector<std::pair<std::string, std::string>>& stores) {
+                    std::vector<std::pair<std::string, std::string>>& stores, bool create) {
   stores.clear();
   std::error_code ec;
-  std::filesystem::create_directories(mailFolder, ec);
+  if (create) std::filesystem::create_directories(mailFolder, ec);
   DirPtr dir(::opendir(mailFolder.c_str()));
   if (dir == nullptr) return false;
   const int fd = ::dirfd(dir.get());

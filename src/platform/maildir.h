@@ -19,7 +19,11 @@ struct MailRow {
   std::string fileName;          // the name as last seen
   std::string subfolder;         // "new" or "cur"
   std::time_t deliveryTime = 0;  // the file's modification time (set by the delivery agent)
+  long deliveryNanos = 0;        // its nanoseconds
   std::int64_t size = 0;
+  // The file's inode: a rename keeps it, so a renamed message is told apart
+  // from another file that shares its unique part.
+  std::uint64_t inode = 0;
   std::string subject;        // decoded to UTF-8
   std::string senderName;     // decoded to UTF-8
   std::string senderAddress;  // the mailbox address of From
@@ -67,7 +71,7 @@ class MailStore {
   // not changed is not read again. False when the inbox cannot be read.
   bool ContentsTable(std::vector<MailRow>& rows);
   // The message's bytes with every bare LF made CR LF; a message renamed
-  // meanwhile is found again by its entry id. On failure text is empty and
+  // meanwhile is found again by its entry id and inode. On failure text is empty and
   // error says "OpenProperty failed." (cannot open) or "BodySize failed."
   // (empty file).
   bool ReadMimeText(const MailRow& row, std::string& text, std::string& error) const;
@@ -75,21 +79,24 @@ class MailStore {
   bool StillThere(const MailRow& row) const;
   // Moves the message into .Spam/<subfolder>/ by rename, name and flags
   // kept; a message renamed meanwhile (new flags, new/ to cur/) is found
-  // again by its entry id. A failed rename leaves it where it was.
+  // again by its entry id and inode, never mistaken for another file with
+  // the same unique part. A failed rename leaves it where it was.
   bool MoveToSpam(const MailRow& row);
 
  private:
   struct Cache;
-  // Where the message with this entry id is now, in new/ or cur/.
-  bool FindEntry(const std::string& entryId, std::string& subfolder, std::string& fileName) const;
+  // Where the row's file is now, in new/ or cur/: its name when the file
+  // there is still the row's, else the file with its entry id and inode.
+  bool FindRow(const MailRow& row, std::string& subfolder, std::string& fileName) const;
   std::string name_;
   std::string path_;
   std::unique_ptr<Cache> cache_;
 };
 
 // The entries of the mail folder, in name order, as (name, path). Creates
-// the folder when it is missing; false when it cannot be read.
+// the folder when it is missing (unless create is false); false when it
+// cannot be read.
 bool ListMailStores(const std::string& mailFolder,
-                    std::vector<std::pair<std::string, std::string>>& stores);
+                    std::vector<std::pair<std::string, std::string>>& stores, bool create = true);
 
 }  // namespace varnox

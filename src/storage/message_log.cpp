@@ -15,11 +15,13 @@ namespace {
 
 constexpr char kNoDataFolder[] = "data folder not found";
 
-// Look-ups by fingerprint and the day list select on columns that lie behind
-// the large texts: without these every query reads every row's overflow pages.
+// Look-ups by fingerprint, the day list and the spam rows select on columns
+// that lie behind the large texts: without these every query reads every
+// row's overflow pages.
 constexpr char kIndexStatements[] =
     "CREATE INDEX IF NOT EXISTS MsgHashIndex ON Msg(Hash);"
-    "CREATE INDEX IF NOT EXISTS MsgReceivedDateIndex ON Msg(ReceivedDate);";
+    "CREATE INDEX IF NOT EXISTS MsgReceivedDateIndex ON Msg(ReceivedDate);"
+    "CREATE INDEX IF NOT EXISTS MsgStatusIndex ON Msg(Status, Id);";
 
 // A text as the log stores it: up to its first NUL, apostrophes turned into
 // blanks (the only quoting texts get, which stored rows reflect). scratch
@@ -340,6 +342,22 @@ bool MessageLog::MAPIGetMessageBody(const std::string& store, int id, std::strin
     subject = st.ColumnText(1);
     msgTxt = st.ColumnText(2);
     return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool MessageLog::LoggedSpamIds(const std::string& store, std::unordered_set<int>& ids) {
+  ids.clear();
+  try {
+    std::string error;
+    Lease lease = AcquireStore(store, error);
+    if (lease.db == nullptr) return false;
+    Statement st;
+    if (lease.db->Prepare("SELECT Id FROM Msg WHERE Status = 1;", st) != SQLITE_OK) return false;
+    int rc = SQLITE_ROW;
+    while ((rc = st.Step()) == SQLITE_ROW) ids.insert(st.ColumnInt(0));
+    return rc == SQLITE_DONE;
   } catch (const std::exception&) {
     return false;
   }

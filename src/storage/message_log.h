@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "storage/data_locations.h"
@@ -68,6 +69,9 @@ class MessageLog {
   bool MAPIUpdate(const std::string& storeOrPath, int id, int status);
   bool MAPIGetMessageBody(const std::string& store, int id, std::string& orgMessage,
                           std::string& subject, std::string& msgTxt);
+  // The Ids of the rows logged as spam (from the status index, without
+  // reading the rows). False when the log cannot be read.
+  bool LoggedSpamIds(const std::string& store, std::unordered_set<int>& ids);
 
   // Fills the entry table with the rows of the day n days back (at most 256),
   // spam and/or normal ones; dayText receives the day's text.

@@ -68,6 +68,11 @@ class CorpusScan : public ::testing::Test {
     const std::size_t step =
         std::max<std::size_t>(1, all.size() / std::min(kCorpusSample, all.size()));
     for (std::size_t i = 0; i < all.size(); i += step) corpus.paths.push_back(all[i]);
+    Fill();
+  }
+
+  // The store Corpus with a copy of every message of corpus.paths.
+  void Fill() {
     inbox = root / "Mail/Corpus";
     for (const char* sub : {"new", "cur", "tmp"}) fs::create_directories(inbox + "/" + sub);
     for (std::size_t i = 0; i < corpus.paths.size(); ++i) {
@@ -198,7 +203,34 @@ TEST_F(CorpusScan, EveryMessageIsLoggedOnceAndSpamIsFiled) {
   EXPECT_EQ(Query(log, "SELECT Id, Status FROM Msg ORDER BY Id;"), before);
 }
 
-TEST_F(CorpusScan, AKilledScanLosesNothingAndTheNextRunCompletes) {
+// Generated messages in place of the corpus, so the kill test always runs:
+// spam (every third, named spam-N) from a few senders with offer texts, and
+// ordinary mail, each text of its own.
+class GeneratedScan : public CorpusScan {
+ protected:
+  void SetUp() override {
+    static const char* words[] = {"offer",   "cruise",  "island", "winner", "garden",  "report",
+                                  "meeting", "invoice", "travel", "family", "weekend", "project"};
+    const std::string originals = root / "originals";
+    fs::create_directories(originals);
+    for (int i = 0; i < 1500; ++i) {
+      const bool spam = i % 3 == 0;
+      std::string body;
+      for (int w = 0; w < 40; ++w) body += std::string(words[(i * 7 + w * (w + i)) % 12]) + " ";
+      const std::string from = spam ? "Deals <offers" + std::to_string(i % 29) + "@promo" +
+                                          std::to_string(i % 5) + ".example>"
+                                    : "Friend <f" + std::to_string(i) + "@example.org>";
+      corpus.paths.push_back(originals + (spam ? "/spam-" : "/ham-") + std::to_string(i));
+      ASSERT_TRUE(
+          WriteFile(corpus.paths.back(), "From: " + from + "\nSubject: Note " + std::to_string(i) +
+                                             "\nContent-Type: text/plain; charset=us-ascii\n\n" +
+                                             body + "number " + std::to_string(i) + "\n"));
+    }
+    Fill();
+  }
+};
+
+TEST_F(GeneratedScan, AKilledScanLosesNothingAndTheNextRunCompletes) {
   AddRules();
   const std::string log = root / "Varnox/dba/Corpus.db";
   const std::size_t total = DistinctFingerprints().size();

@@ -8,12 +8,15 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 #include "html2txt/html_converter.h"
 #include "storage/init_storage.h"
+#include "storage/sqlite_db.h"
 #include "support/storage_helpers.h"
 #include "support/temp_root.h"
 
@@ -44,9 +47,10 @@ class ScanTest : public ::testing::Test {
     for (const char* sub : {"new", "cur", "tmp"}) fs::create_directories(path + "/" + sub);
     return path;
   }
+  // Into cur/ unless file names its subfolder ("new/x").
   void Deliver(const std::string& store, const std::string& file, const std::string& bytes,
                std::time_t mtime = 1700000000) {
-    const std::string path = store + "/cur/" + file;
+    const std::string path = store + (file.find('/') == std::string::npos ? "/cur/" : "/") + file;
     ASSERT_TRUE(WriteFile(path, bytes));
     struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
     utimensat(AT_FDCWD, path.c_str(), times, 0);
@@ -54,9 +58,15 @@ class ScanTest : public ::testing::Test {
   std::unique_ptr<StoreScan> Scan() {
     return std::make_unique<StoreScan>(root / "Mail", storage.messages, storage.rules, table, gate);
   }
+  std::string LogPath(const std::string& store) {
+    return storage.locations.DataFolder() + store + ".db";
+  }
   std::vector<std::string> Rows(const std::string& store) {
-    return Query(storage.locations.DataFolder() + store + ".db",
-                 "SELECT Id, Subject, Status FROM Msg ORDER BY Id;");
+    return Query(LogPath(store), "SELECT Id, Subject, Status FROM Msg ORDER BY Id;");
+  }
+  // Subject and status of every row, in subject order.
+  std::vector<std::string> Verdicts(const std::string& store) {
+    return Query(LogPath(store), "SELECT Subject, Status FROM Msg ORDER BY Subject;");
   }
 
   TempRoot root;
@@ -238,6 +248,12 @@ TEST_F(ScanTest, MessagesRenamedOrGoneDuringTheWalkAreHandledOrSkipped) {
   Deliver(inbox, "1.r.host", Message("r@example.org", "Renamed", "renamed by a client"));
   Deliver(inbox, "2.g.host", Message("g@example.org", "Gone", "deleted by a client"));
   Deliver(inbox, "3.s.host", Message("s@spam.example", "Spam", "moved later"));
+  // Files sharing their unique part are each a row; the spam one of the
+  // two in cur/ gets a new flag meanwhile.
+  Deliver(inbox, "4.t.host:2,", Message("t@spam.example", "Twin spam", "twin one"));
+  Deliver(inbox, "4.t.host:2,S", Message("t@example.org", "Twin", "twin two"));
+  Deliver(inbox, "new/5.u.host", Message("u@spam.example", "New spam", "new one"));
+  Deliver(inbox, "5.u.host:2,S", Message("u@example.org", "Seen", "seen one"));
   ASSERT_TRUE(storage.rules.AddRule("spam.example", "", "", 0, 1, 90.0f));
   storage.rules.LoadRules();
   StoreRecord record("Moving", inbox);
@@ -245,16 +261,19 @@ TEST_F(ScanTest, MessagesRenamedOrGoneDuringTheWalkAreHandledOrSkipped) {
   storage.messages.MAPICreateLog("Moving");
   std::vector<MailRow> rows;
   ASSERT_TRUE(record.store.ContentsTable(rows));
-  ASSERT_EQ(rows.size(), 3u);
+  ASSERT_EQ(rows.size(), 7u);
   // A mail client acts between the listing and the processing.
+  fs::rename(inbox + "/cur/4.t.host:2,", inbox + "/cur/4.t.host:2,F");
   fs::rename(inbox + "/cur/1.r.host", inbox + "/cur/1.r.host:2,S");
   fs::remove(inbox + "/cur/2.g.host");
   fs::rename(inbox + "/cur/3.s.host", inbox + "/new/3.s.host");
   MessageProcessor processor(storage.messages, table, nullptr);
   for (const MailRow& row : rows) EXPECT_EQ(processor.ProcessMessage(record, row), 1);
-  EXPECT_EQ(Rows("Moving"), (std::vector<std::string>{"1|Renamed|0", "2|Spam|1"}));
-  EXPECT_TRUE(fs::exists(inbox + "/cur/1.r.host:2,S"));
-  EXPECT_TRUE(fs::exists(inbox + "/.Spam/new/3.s.host"));
+  EXPECT_EQ(Verdicts("Moving"), (std::vector<std::string>{"New spam|1", "Renamed|0", "Seen|0",
+                                                          "Spam|1", "Twin|0", "Twin spam|1"}));
+  for (const char* file : {"cur/1.r.host:2,S", ".Spam/new/3.s.host", ".Spam/cur/4.t.host:2,F",
+                           "cur/4.t.host:2,S", ".Spam/new/5.u.host", "cur/5.u.host:2,S"})
+    EXPECT_TRUE(fs::exists(inbox + "/" + file)) << file;
 }
 
 }  // namespace
@@ -305,6 +324,97 @@ TEST_F(ScanTest, AHundredMegabyteMessageIsLoggedAndFiled) {
   EXPECT_EQ(Rows("Huge"), std::vector<std::string>{"1|Huge|1"});
   EXPECT_TRUE(fs::exists(inbox + "/.Spam/cur/1.h.host"));
   EXPECT_GT(fs::file_size(inbox + "/.Spam/cur/1.h.host"), kHugeMessage);
+}
+
+}  // namespace
+}  // namespace varnox
+
+namespace varnox {
+namespace {
+
+// Spam leaves the inbox only once its row is logged: a log that cannot be
+// written keeps it there, and the next pass after the fault logs and files it.
+TEST_F(ScanTest, SpamIsFiledOnlyOnceItsRowIsLogged) {
+  ASSERT_TRUE(storage.rules.AddRule("spam.example", "", "", 0, 1, 90.0f));
+  storage.rules.LoadRules();
+  const std::string garbage = Store("Garbage"), locked = Store("Locked");
+  std::string noise(8192, '\0');
+  for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>(i * 7919u % 251u);
+  ASSERT_TRUE(WriteFile(LogPath("Garbage"), noise));
+  auto scan = Scan();
+  scan->LogonMailStore();
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(scan->RunPass());  // the logs are made (the garbage one cannot be)
+  Database locker;               // a second connection holding the write lock
+  std::string error;
+  ASSERT_EQ(locker.Open(LogPath("Locked"), error), 0) << error;
+  ASSERT_EQ(locker.Exec("BEGIN EXCLUSIVE;"), 0);
+  for (const std::string& inbox : {garbage, locked})
+    Deliver(inbox, "1.s.host", Message("x@spam.example", "Spam", "buy"));
+  ASSERT_TRUE(scan->RunPass());
+  for (const std::string& inbox : {garbage, locked})
+    EXPECT_TRUE(fs::exists(inbox + "/cur/1.s.host")) << inbox;
+  EXPECT_TRUE(Rows("Locked").empty());
+
+  // The faults go: the lock ends, and a sound log takes the garbage's place
+  // (in the same file, which the scan's connection holds open).
+  ASSERT_EQ(locker.Exec("COMMIT;"), 0);
+  {
+    const std::string fresh = root / "fresh.db";
+    // Out of WAL mode, so the file holds it all.
+    testsupport::Exec(fresh, MsgCreateStatement() + "PRAGMA journal_mode=DELETE;");
+    ASSERT_TRUE(WriteFile(LogPath("Garbage"), ReadAll(fresh)));
+  }
+  ASSERT_TRUE(scan->RunPass());
+  testing::internal::GetCapturedStderr();
+  for (const char* store : {"Garbage", "Locked"}) {
+    EXPECT_EQ(Rows(store), std::vector<std::string>{"1|Spam|1"}) << store;
+    EXPECT_TRUE(fs::exists(root / ("Mail/" + std::string(store) + "/.Spam/cur/1.s.host"))) << store;
+  }
+}
+
+// A store or the whole mail folder that vanishes is said once (again after
+// it came back and went again), the other stores go on; a store linked in
+// later is said to be watched after a restart.
+TEST_F(ScanTest, VanishedFoldersAndNewStoresAreSaidOnce) {
+  const std::string a = Store("A"), b = Store("B");
+  auto scan = Scan();
+  scan->LogonMailStore();
+  ASSERT_TRUE(scan->RunPass());
+  const std::string away = root / "away";
+  struct Step {
+    std::function<void()> act;
+    std::string said;  // the one line said, or empty for none
+  };
+  const Step steps[] = {
+      {[&] {
+         fs::rename(a, away);
+         Deliver(b, "1.b.host", Message("b@example.org", "In B", "text"));
+       },
+       "varnox: the store A (" + a + ") is gone; the scan goes on with the others\n"},
+      {[] {}, ""},
+      {[&] { fs::rename(away, a); }, ""},
+      {[&] { fs::rename(a, away); },
+       "varnox: the store A (" + a + ") is gone; the scan goes on with the others\n"},
+      {[&] { Store("C"); },
+       "varnox: new store C in the mail folder; it is watched after a restart\n"},
+      {[] {}, ""},
+      {[&] { fs::rename(root / "Mail", root / "Mail.away"); },
+       "varnox: the mail folder " + root / "Mail" +
+           " is gone; its stores are not watched until it is back\n"},
+      {[] {}, ""},
+  };
+  for (std::size_t i = 0; i < std::size(steps); ++i) {
+    steps[i].act();
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(scan->RunPass());
+    std::string said;
+    std::istringstream lines(testing::internal::GetCapturedStderr());
+    for (std::string line; std::getline(lines, line);)
+      if (line.starts_with("varnox:")) said += line + "\n";
+    EXPECT_EQ(said, steps[i].said) << "step " << i;
+  }
+  EXPECT_EQ(Rows("B"), std::vector<std::string>{"1|In B|0"});
 }
 
 }  // namespace

@@ -1,0 +1,24 @@
+// The re-check of logged messages, engine side: every row of every log
+// database of the data folder classified again under the rules in force,
+// and each verdict that changed written back.
+#pragma once
+
+#include <optional>
+
+#include "analysis/rules.h"
+#include "storage/data_locations.h"
+#include "storage/message_log.h"
+#include "storage/rule_store.h"
+#include "storage/sms_log.h"
+
+namespace varnox {
+
+// Loads the rules, then classifies every row (its logged address field and
+// tokens) and writes the changed verdicts; a failed write leaves the row as
+// it was. Returns the rules generation the rows were classified under, or
+// nothing, said on standard error, while no rules were ever loaded: a
+// re-check with no rules would reset every logged spam to normal.
+std::optional<unsigned> RecheckLogs(DataLocations& locations, MessageLog& log, SmsLog& smsLog,
+                                    RuleStore& rules, RuleTable& table);
+
+}  // namespace varnox

@@ -1,0 +1,245 @@
+// The scan with its memo of rows found normal against the scan that hands
+// over every row the pass table names: over the same generated inbox, both
+// must leave the same log rows, files and console lines after every step.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "html2txt/html_converter.h"
+#include "mailstore/scan.h"
+#include "storage/init_storage.h"
+#include "storage/recheck.h"
+#include "storage/sqlite_db.h"
+#include "support/storage_helpers.h"
+#include "support/temp_root.h"
+
+namespace varnox {
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::Query;
+using testsupport::ReadAll;
+using testsupport::TempRoot;
+using testsupport::WriteFile;
+
+// One root with its storage and scan.
+struct World {
+  explicit World(bool memo) : storage(root.path(), clock, table) {
+    storage.InitStorage(1, nullptr);
+    for (const char* sub : {"new", "cur", "tmp"}) fs::create_directories(Inbox() + "/" + sub);
+    scan = std::make_unique<StoreScan>(root / "Mail", storage.messages, storage.rules, table, gate,
+                                       ScanHooks{},
+                                       StoreScanOptions{memo, std::chrono::milliseconds(0)});
+    scan->LogonMailStore();
+  }
+  std::string Inbox() const { return root / "Mail/Inbox"; }
+  std::string Log() { return storage.locations.DataFolder() + "Inbox.db"; }
+  // sub is "new" or "cur"; every delivery has its own time, so both worlds
+  // list the rows in one order.
+  void Deliver(const std::string& sub, const std::string& name, const std::string& from,
+               const std::string& body) {
+    const std::string path = Inbox() + "/" + sub + "/" + name;
+    ASSERT_TRUE(WriteFile(path, "From: " + from + "\nSubject: " + name +
+                                    "\nContent-Type: text/plain; charset=us-ascii\n\n" + body +
+                                    "\n"));
+    const timespec t{1700000000 + static_cast<long>(++deliveries), 0};
+    const timespec times[2] = {t, t};
+    utimensat(AT_FDCWD, path.c_str(), times, 0);
+  }
+  void Rule(const std::string& sender, const std::string& message) {
+    ASSERT_TRUE(storage.rules.AddRule(sender, message, "", 0, message.empty() ? 1 : 0, 60.0f));
+    storage.rules.LoadRules();
+  }
+  // The console lines of the passes, the root's path masked.
+  std::string Passes(int count) {
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < count; ++i) scan->RunPass();
+    std::string out = testing::internal::GetCapturedStderr();
+    for (std::size_t at; (at = out.find(root.path())) != std::string::npos;)
+      out.replace(at, root.path().size(), "<root>");
+    return out;
+  }
+  // Log rows, and every file under the mail folder with its bytes.
+  std::pair<std::vector<std::string>, std::map<std::string, std::string>> State() {
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(root / "Mail"))
+      if (e.is_regular_file())
+        files[fs::relative(e.path(), root / "Mail").string()] = ReadAll(e.path().string());
+    return {Query(Log(),
+                  "SELECT Id, Sender, SenderEMAIL, Subject, Tokens, ReceivedDate, "
+                  "ReceivedTime, Status, Hash FROM Msg ORDER BY Id;"),
+            files};
+  }
+  int Examined() const { return scan->Reports().empty() ? 0 : scan->Reports()[0].examined; }
+
+  TempRoot root;
+  FixedClock clock{1700000000};
+  RuleTable table;
+  Storage storage;
+  PauseGate gate{false};
+  std::unique_ptr<StoreScan> scan;
+  int deliveries = 0;
+};
+
+std::string Sender(int i) {
+  return i % 5 == 0 ? "Deals <d" + std::to_string(i) + "@spam.example>"
+                    : "Friend <f" + std::to_string(i) + "@example.org>";
+}
+
+std::string Body(int i) {
+  static const char* topics[] = {
+      "garden party on sunday with cake", "cheap watches replica luxury brand sale",
+      "quarterly report numbers for the board", "lottery winner claim your prize money now"};
+  return std::string(topics[i % 4]) + " note " + std::to_string(i);
+}
+
+// Makes .Spam/new a file, so no spam folder can be opened; or undoes it.
+void BlockSpamFolder(World& w, bool block) {
+  const std::string spamNew = w.Inbox() + "/.Spam/new";
+  if (block) {
+    fs::rename(spamNew, spamNew + ".away");
+    ASSERT_TRUE(WriteFile(spamNew, "in the way"));
+  } else {
+    fs::remove(spamNew);
+    fs::rename(spamNew + ".away", spamNew);
+  }
+}
+
+TEST(ScanMemoTest, TheMemoChangesNoOutcome) {
+  InitMailHeaderParser();
+  CreateHtmlConverter();
+  World on(true), off(false);
+  std::map<World*, std::unique_ptr<Database>> lockers;
+  auto arrive = [&](World& w, const std::string& sub, int i) {
+    w.Deliver(sub,
+              std::to_string(1000 + i) + ".M" + std::to_string(i) + ".host" +
+                  (sub == "cur" ? ":2,S" : ""),
+              Sender(i), Body(i));
+  };
+  struct Step {
+    std::string what;
+    std::function<void(World&)> act;  // done in both worlds, the same way
+    int passes = 1;
+  };
+  const Step steps[] = {
+      {"first pass",
+       [&](World& w) {
+         w.Rule("spam.example", "");
+         for (int i = 0; i < 40; ++i) arrive(w, i % 4 ? "cur" : "new", i);
+       }},
+      {"a normal arrival", [&](World& w) { arrive(w, "cur", 41); }},
+      {"a spam arrival, then a pass on the changed count", [&](World& w) { arrive(w, "new", 45); },
+       2},
+      {"a rule change, then an arrival",
+       [&](World& w) {
+         w.Rule("", "cheap watches replica luxury brand sale");
+         arrive(w, "cur", 42);
+       }},
+      {"a rule change and the re-check",
+       [&](World& w) {
+         w.Rule("", "lottery winner claim your prize money");
+         const auto g = RecheckLogs(w.storage.locations, w.storage.messages, w.storage.smsLog,
+                                    w.storage.rules, w.table);
+         ASSERT_TRUE(g.has_value());
+         w.scan->RecheckDone(*g);
+       },
+       2},
+      {"a re-check, then another rule change before its pass",
+       [&](World& w) {
+         w.Rule("", "quarterly report numbers for the board");
+         const auto g = RecheckLogs(w.storage.locations, w.storage.messages, w.storage.smsLog,
+                                    w.storage.rules, w.table);
+         ASSERT_TRUE(g.has_value());
+         w.Rule("nobody.example", "");
+         w.scan->RecheckDone(*g);
+       },
+       2},
+      {"a row made spam outside the scan, then a forced pass",
+       [&](World& w) {
+         w.storage.messages.MAPIUpdate("Inbox",
+                                       std::stoi(Query(w.Log(),
+                                                       "SELECT MIN(Id) FROM Msg "
+                                                       "WHERE Status = 0;")[0]),
+                                       1);
+         w.scan->RescanRequest = 1;
+       }},
+      {"a mail client renames, and an arrival",
+       [&](World& w) {
+         std::vector<std::string> fresh, seen;
+         for (const auto& e : fs::directory_iterator(w.Inbox() + "/new")) fresh.push_back(e.path());
+         for (const auto& e : fs::directory_iterator(w.Inbox() + "/cur")) seen.push_back(e.path());
+         std::sort(fresh.begin(), fresh.end());
+         std::sort(seen.begin(), seen.end());
+         // new/ to cur/ for the unread, a new flag for every second read one
+         for (const std::string& p : fresh)
+           fs::rename(p, w.Inbox() + "/cur/" + fs::path(p).filename().string() + ":2,S");
+         for (std::size_t i = 0; i < seen.size(); i += 2) fs::rename(seen[i], seen[i] + "R");
+         arrive(w, "cur", 43);
+       }},
+      {"spam left in the inbox by a failed move",
+       [&](World& w) {
+         BlockSpamFolder(w, true);
+         arrive(w, "new", 50);
+       }},
+      {"the spam folder back, and an arrival",
+       [&](World& w) {
+         BlockSpamFolder(w, false);
+         arrive(w, "cur", 46);
+       }},
+      {"a failed log write",
+       [&](World& w) {
+         auto& db = lockers[&w];
+         db = std::make_unique<Database>();
+         std::string error;
+         ASSERT_EQ(db->Open(w.Log(), error), 0) << error;
+         ASSERT_EQ(db->Exec("BEGIN EXCLUSIVE;"), 0);
+         arrive(w, "cur", 55);
+       }},
+      {"the log free again", [&](World& w) { lockers[&w].reset(); }},
+      {"ten, sixty passes", [](World&) {}, 62},
+  };
+  for (const Step& step : steps) {
+    const int onBefore = on.Examined(), offBefore = off.Examined();
+    step.act(on);
+    step.act(off);
+    EXPECT_EQ(on.Passes(step.passes), off.Passes(step.passes)) << step.what;
+    EXPECT_EQ(on.State(), off.State()) << step.what;
+    if (step.what == "a normal arrival") {
+      EXPECT_EQ(on.Examined() - onBefore, 1);  // only the new file
+      EXPECT_GT(off.Examined() - offBefore, 30);
+    }
+  }
+  EXPECT_LT(on.Examined(), off.Examined());
+}
+
+// The re-check writes each changed verdict both ways, an SMS row through
+// the SMS log, a mail row through its store's log.
+TEST(RecheckTest, ChangedVerdictsAreWrittenToEveryLog) {
+  World w(true);
+  ASSERT_EQ(w.storage.smsLog.SmsLogExec("INSERT INTO Spam (Id, Sender, Message, Tokens, Status) "
+                                        "VALUES (1, '+4917', 'prize', 'prize win', 0);"),
+            0);
+  w.Deliver("cur", "1.x.host:2,S", "a@example.org", "garden party on sunday");
+  w.Passes(1);
+  const std::string smsLog = w.storage.locations.DataFolder() + "Spam_0.db";
+  const struct {
+    std::string add, remove, sms, mail;
+  } steps[] = {{"prize win", "", "1", "0"}, {"garden party sunday", "prize win", "0", "1"}};
+  for (const auto& step : steps) {
+    w.Rule("", step.add);
+    if (!step.remove.empty()) w.storage.rules.DeleteRule("", step.remove);
+    ASSERT_TRUE(RecheckLogs(w.storage.locations, w.storage.messages, w.storage.smsLog,
+                            w.storage.rules, w.table));
+    EXPECT_EQ(Query(smsLog, "SELECT Status FROM Spam;"), std::vector<std::string>{step.sms});
+    EXPECT_EQ(Query(w.Log(), "SELECT Status FROM Msg;"), std::vector<std::string>{step.mail});
+  }
+}
+
+}  // namespace
+}  // namespace varnox
