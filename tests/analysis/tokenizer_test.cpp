@@ -134,33 +134,24 @@ TEST(Tokenizer, HugeInputsStayCorrect) {
   EXPECT_EQ(Tokens("runs w7919ing zz"), OracleTokens("runs w7919ing zz"));
 }
 
-TEST(TokenList, SplitsOnRunsOfBlanks) {
+TEST(TokenList, SplitsOnRunsOfBlanksAndFreesOnlyACountedList) {
   TokenList list;
   int count = -1;
   EXPECT_EQ(SplitTokenString("a  b", list, count), 1);
-  EXPECT_EQ(count, 2);
   EXPECT_EQ(list, (TokenList{"a", "b"}));
-
-  EXPECT_EQ(SplitTokenString("   ", list, count), 1);
-  EXPECT_EQ(count, 0);
-
+  EXPECT_EQ(count, 2);
+  EXPECT_EQ(SplitTokenString("   ", list, count) * 10 + count, 10);
   TokenList untouched{"keep"};
   count = 5;
-  EXPECT_EQ(SplitTokenString("", untouched, count), 0);
-  EXPECT_EQ(count, 0);
+  EXPECT_EQ(SplitTokenString("", untouched, count) * 10 + count, 0);
   EXPECT_EQ(SplitTokenString(nullptr, untouched, count), 0);
   EXPECT_EQ(untouched, TokenList{"keep"});
-}
-
-TEST(TokenList, FreeDoesNothingForAnEmptyCount) {
-  TokenList list{"x"};
-  int count = 0;
-  FreeTokenList(list, count);
-  EXPECT_EQ(list.size(), 1u);
+  count = 0;
+  FreeTokenList(untouched, count);  // nothing freed
+  EXPECT_EQ(untouched.size(), 1u);
   count = 1;
-  FreeTokenList(list, count);
-  EXPECT_TRUE(list.empty());
-  EXPECT_EQ(count, 0);
+  FreeTokenList(untouched, count);
+  EXPECT_TRUE(untouched.empty() && count == 0);
 }
 
 TEST(TokenList, SortIsByUnsignedBytesAndStable) {
