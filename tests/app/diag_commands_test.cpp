@@ -63,16 +63,6 @@ TEST(DiagCommands, BadArgumentsAreRefused) {
   EXPECT_NE(Varnox("no-such-command", "").status, 0);
 }
 
-TEST(DiagCommands, BinaryInputIsHandled) {
-  std::string junk;
-  for (unsigned i = 0; i < 300000; ++i) junk.push_back(static_cast<char>(1 + (i * 7919u) % 255));
-  for (const char* cmd : {"tokens", "fingerprint", "html2txt"}) {
-    Result r = Varnox(cmd, junk);
-    EXPECT_EQ(r.status, 0) << cmd;
-    EXPECT_FALSE(r.out.empty()) << cmd;
-  }
-}
-
 TEST(DiagCommands, AReadFailureExitsTwoWithAReason) {
   // Reading a directory fails with EISDIR.
   for (const char* cmd : {"tokens", "fingerprint", "html2txt", "similar --rule-text x"}) {
