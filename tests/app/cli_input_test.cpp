@@ -153,13 +153,6 @@ TEST(CommandLine, WhatCannotBeUsedIsNamedAndFails) {
        "/Varnox/dba", 1, 2, 1},
       {"rules garbage", [](const std::string& root) { Garble(root + "/Varnox/dba/Rules_0.db"); },
        "/Varnox/dba/Rules_0.db", 1, 2, 1},
-      {"rules missing",
-       [](const std::string& root) {
-         const std::string db = root + "/Varnox/dba/Rules_0.db";
-         for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(db + suffix);
-         fs::create_directory(db);  // can be neither opened nor made
-       },
-       "/Varnox/dba/Rules_0.db", 1, 2, 1},
       // The lock of the one running copy cannot be taken: no other copy runs.
       {"lock unusable", [](const std::string& root) { fs::create_directory(root + "/.MainEvent"); },
        "/.MainEvent", 1, 1, 0},

@@ -1,12 +1,10 @@
 // The diagnostic subcommands as a user runs them: a real process, real pipes.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "support/run_command.h"
+#include "support/temp_root.h"
 
 namespace {
 
@@ -15,15 +13,9 @@ using varnox::testsupport::RunShell;
 
 // Runs varnox with args, feeding input on standard input.
 Result Varnox(const std::string& args, const std::string& input) {
-  const auto in = std::filesystem::temp_directory_path() /
-                  ("varnox-in-" + std::to_string(::getpid()) + "-" + std::to_string(rand()));
-  {
-    std::ofstream f(in, std::ios::binary);
-    f << input;
-  }
-  Result r = RunShell(std::string(VARNOX_BINARY) + " " + args + " < " + in.string());
-  std::filesystem::remove(in);
-  return r;
+  const varnox::testsupport::TempRoot folder;
+  EXPECT_TRUE(varnox::testsupport::WriteFile(folder / "in", input));
+  return RunShell(std::string(VARNOX_BINARY) + " " + args + " < " + (folder / "in"));
 }
 
 // Each command's output, exactly.
