@@ -139,11 +139,8 @@ TEST(MailHeaders, MegabytesOfHeaders) {
 TEST(CanonicalLineEnds, EveryBareLineFeedGetsItsCarriageReturn) {
   const std::pair<std::string, std::string> cases[] = {
       {"", ""},
-      {"a\nb", "a\r\nb"},
-      {"\n", "\r\n"},
-      {"\n\n", "\r\n\r\n"},
-      {"a\r\nb\r\n", "a\r\nb\r\n"},
-      {"a\rb\r", "a\rb\r"},
+      {"\n\na\nb", "\r\n\r\na\r\nb"},
+      {"a\r\nb\rc\r", "a\r\nb\rc\r"},
       {"\r\r\n\n\r", "\r\r\n\r\n\r"},
       {"x\n\r\ny\n", "x\r\n\r\ny\r\n"},
       {std::string("a\0\nb", 4), std::string("a\0\r\nb", 5)},
@@ -182,17 +179,6 @@ TEST(ContentsTable, RowsIdsFlagsAndOrder) {
   std::string read;
   for (const MailRow& r : rows) read += r.read ? 'S' : '-';
   EXPECT_EQ(read, "--S--");
-}
-
-TEST(ContentsTable, StoreWithoutInbox) {
-  TempRoot root;
-  fs::create_directories(root / "S/cur");
-  MailStore store("S", root / "S");
-  EXPECT_FALSE(store.HasInbox());
-  std::vector<MailRow> rows(3);
-  EXPECT_FALSE(store.ContentsTable(rows));
-  EXPECT_TRUE(rows.empty());
-  EXPECT_EQ(MailStore("T", root / "missing").InboxRowCount(), 0);
 }
 
 TEST(ContentsTable, ListingFollowsEveryChange) {
@@ -420,6 +406,15 @@ TEST(MailStores, ListedByNameAndCreatedWhenMissing) {
 
   ASSERT_TRUE(WriteFile(root / "file", "x"));
   EXPECT_FALSE(ListMailStores(root / "file", stores));
+
+  // A store without new/ has no inbox and no rows.
+  fs::create_directories(mail + "/MMS/cur");
+  MailStore mms("MMS", mail + "/MMS");
+  EXPECT_FALSE(mms.HasInbox());
+  std::vector<MailRow> rows(3);
+  EXPECT_FALSE(mms.ContentsTable(rows));
+  EXPECT_TRUE(rows.empty());
+  EXPECT_EQ(MailStore("T", root / "missing").InboxRowCount(), 0);
 }
 
 }  // namespace
