@@ -116,19 +116,15 @@ TEST_F(RuleStoreTest, ApostrophesAreStoredAsBlanksAndFindTheStoredRow) {
   EXPECT_TRUE(store().DeleteRule("O'Brien", "it's Tom's offer"));
   EXPECT_TRUE(Rows().empty());
   EXPECT_EQ(store().GetRuleCount(), 0);
-}
 
-TEST_F(RuleStoreTest, QuotesInTextsNeverChangeAStatement) {
+  // Quotes never change a statement.
   ASSERT_TRUE(Add("111", "keep me"));
-  ASSERT_TRUE(Add("222", "keep me too"));
   ASSERT_TRUE(store().AddRule("333", "x'); DROP TABLE Rules; --", "", 0, 0, 90.0f));
   ASSERT_TRUE(store().LoadRules());
-
   EXPECT_TRUE(store().DeleteRule("' OR '1'='1", "' OR '1'='1"));
   EXPECT_TRUE(store().DeleteRule("111", "x' OR '1'='1"));
-  EXPECT_EQ(Rows(), (std::vector<std::string>{"1|111|keep me", "2|222|keep me too",
-                                              "3|333|x ); DROP TABLE Rules; --"}));
-  EXPECT_EQ(store().GetRuleCount(), 3);
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1|111|keep me", "2|333|x ); DROP TABLE Rules; --"}));
+  EXPECT_EQ(store().GetRuleCount(), 2);
 }
 
 TEST_F(RuleStoreTest, CertaintyIsStoredTruncatedAndLoadsAsFloat) {
@@ -197,11 +193,10 @@ TEST_F(RuleStoreTest, DeleteIgnoresCaseInTheTableButNotInTheDatabase) {
   EXPECT_TRUE(store().DeleteRule("new", "unloaded"));
   EXPECT_EQ(store().GetRuleCount(), 1);
   EXPECT_EQ(Rows("Id"), (std::vector<std::string>{"1", "2"}));
-}
 
-TEST_F(RuleStoreTest, EqualRulesLeaveTheTableOneAtATimeButTheDatabaseTogether) {
+  // Equal rules leave the table one at a time but the database together.
   Exec(RulesPath(),
-       "INSERT INTO Rules VALUES (1, 'dup', 'same', 'same ', 'r1', 0, 1, 90);"
+       "DELETE FROM Rules; INSERT INTO Rules VALUES (1, 'dup', 'same', 'same ', 'r1', 0, 1, 90);"
        "INSERT INTO Rules VALUES (2, 'keep', 'other', 'other ', '', 0, 1, 90);"
        "INSERT INTO Rules VALUES (3, 'dup', 'same', 'same ', 'r3', 0, 1, 90);");
   ASSERT_TRUE(store().LoadRules());
