@@ -129,6 +129,12 @@ TEST(CommandLine, AnInvalidByteInFromStillMeetsSenderRules) {
   EXPECT_NE(r.out.find("spam (rule 1, sender rule)"), std::string::npos) << r.out;
 }
 
+// A file where a folder should be.
+void ReplaceByFile(const std::string& folder) {
+  fs::remove_all(folder);
+  WriteFile(folder, "");
+}
+
 TEST(CommandLine, WhatCannotBeUsedIsNamedAndFails) {
   const std::string spam = "From: x@spam.example\nSubject: hi\n\nsecret words of the spam\n";
   const std::string normal = "From: ann@friends.example\nSubject: tea\n\nsecret words of Ann\n";
@@ -139,17 +145,9 @@ TEST(CommandLine, WhatCannotBeUsedIsNamedAndFails) {
     int scan, check, rules;
   } cases[] = {
       {"sound", [](const std::string&) {}, "Home: 2 examined, 2 logged, 1 moved", 0, 1, 0},
-      {"root is a file",
-       [](const std::string& root) {
-         fs::remove_all(root);
-         WriteFile(root, "");
-       },
-       " is not a folder", 1, 2, 1},
-      {"no data folder",
-       [](const std::string& root) {
-         fs::remove_all(root + "/Varnox");
-         WriteFile(root + "/Varnox", "");
-       },
+      {"root is a file", [](const std::string& root) { ReplaceByFile(root); }, " is not a folder",
+       1, 2, 1},
+      {"no data folder", [](const std::string& root) { ReplaceByFile(root + "/Varnox"); },
        "/Varnox/dba", 1, 2, 1},
       {"rules garbage", [](const std::string& root) { Garble(root + "/Varnox/dba/Rules_0.db"); },
        "/Varnox/dba/Rules_0.db", 1, 2, 1},
