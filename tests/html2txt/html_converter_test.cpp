@@ -371,8 +371,7 @@ TEST_F(HtmlConverterTest, CorpusMessagesGiveTheReferenceText) {
   std::size_t html_messages = 0;
   for (const std::string& path : files) {
     SCOPED_TRACE(path);
-    std::string bytes;
-    ASSERT_TRUE(testsupport::ReadFile(path, bytes));
+    const std::string bytes = testsupport::ReadAll(path);
     Convert(bytes);
     if (bytes.find("<html") != std::string::npos || bytes.find("<HTML") != std::string::npos)
       ++html_messages;

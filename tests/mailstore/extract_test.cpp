@@ -187,8 +187,7 @@ TEST(ExtractCorpus, EveryMessage) {
                                            "big5",       "gb2312",       "euc-kr"};
   int asWritten = 0, valid = 0, base64 = 0;
   for (const std::string& path : files) {
-    std::string bytes;
-    ASSERT_TRUE(testsupport::ReadFile(path, bytes)) << path;
+    std::string bytes = testsupport::ReadAll(path);
     bytes.resize(std::strlen(bytes.c_str()));
     const std::string original = CanonicalLineEnds(bytes);
     std::string lowered = original;

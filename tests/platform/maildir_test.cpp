@@ -20,12 +20,6 @@ using namespace testsupport;
 
 constexpr std::time_t kBase = 1760000000;
 
-std::string Slurp(const std::string& path) {
-  std::string bytes;
-  testsupport::ReadFile(path, bytes);
-  return bytes;
-}
-
 void SetTime(const std::string& path, std::time_t t, long nsec = 0) {
   const timespec times[2] = {{t, nsec}, {t, nsec}};
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
@@ -312,7 +306,7 @@ TEST(SpamFolder, CreatedThenMoveKeepsNameBytesAndTime) {
 
   EXPECT_TRUE(box.store.MoveToSpam(rows[2]));
   EXPECT_TRUE(box.store.MoveToSpam(rows[1]));
-  EXPECT_EQ(Slurp(box.path + "/.Spam/new/1.M1.h"), bytes);
+  EXPECT_EQ(ReadAll(box.path + "/.Spam/new/1.M1.h"), bytes);
   const timespec t = MTime(box.path + "/.Spam/new/1.M1.h");
   EXPECT_EQ(t.tv_sec, kBase + 1);
   EXPECT_EQ(t.tv_nsec, 123456789);
@@ -334,15 +328,15 @@ TEST(SpamFolder, MoveFollowsARenamedMessageAndNeverReplaces) {
 
   fs::rename(box.path + "/new/1.M1.h", box.path + "/cur/1.M1.h:2,RS");
   EXPECT_TRUE(box.store.MoveToSpam(rows[2]));
-  EXPECT_EQ(Slurp(box.path + "/.Spam/cur/1.M1.h:2,RS"), Message("one"));
+  EXPECT_EQ(ReadAll(box.path + "/.Spam/cur/1.M1.h:2,RS"), Message("one"));
 
   fs::remove(box.path + "/new/2.M2.h");
   EXPECT_FALSE(box.store.MoveToSpam(rows[1]));
 
   box.Put(".Spam/new/3.M3.h", "already here");
   EXPECT_FALSE(box.store.MoveToSpam(rows[0]));
-  EXPECT_EQ(Slurp(box.path + "/.Spam/new/3.M3.h"), "already here");
-  EXPECT_EQ(Slurp(box.path + "/new/3.M3.h"), Message("three"));
+  EXPECT_EQ(ReadAll(box.path + "/.Spam/new/3.M3.h"), "already here");
+  EXPECT_EQ(ReadAll(box.path + "/new/3.M3.h"), Message("three"));
   EXPECT_EQ(box.store.InboxRowCount(), 1);
 }
 
@@ -354,8 +348,8 @@ TEST(SpamFolder, BlockedSpamFolderLeavesTheMessage) {
   const auto rows = box.Rows();
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_FALSE(box.store.MoveToSpam(rows[0]));
-  EXPECT_EQ(Slurp(box.path + "/new/1.M1.h"), Message("one"));
-  EXPECT_EQ(Slurp(box.path + "/.Spam"), "a file in the way");
+  EXPECT_EQ(ReadAll(box.path + "/new/1.M1.h"), Message("one"));
+  EXPECT_EQ(ReadAll(box.path + "/.Spam"), "a file in the way");
 }
 
 // Permissions bind ordinary users only; the test suite also runs as one.
