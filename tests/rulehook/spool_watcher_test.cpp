@@ -117,26 +117,20 @@ TEST_F(SpoolWatcherTest, ASenderRuleMakesSpamAndAnswersTheRuleSender) {
     EXPECT_EQ(ReadAll(f), "To: 4917\nReport: no\nAlphabet: UTF-8\n\nPlease stop.");
 }
 
-TEST_F(SpoolWatcherTest, AMessageRuleClassifiesByTheText) {
-  ASSERT_TRUE(storage.rules.AddRule("", "Cheap loans for everyone, call today", "", 0, 0, 60.0f));
-  Drop("modem1.one", SmsFile("4911", "CHEAP loans for everyone! Call today"));
-  Drop("modem1.two", SmsFile("4912", "See you at the station"));
-  EXPECT_EQ(LookTwice().spam, 1);
-  // The request names the rule; the program finds that it has no response.
-  EXPECT_EQ(Requests(), "1\n");
-  EXPECT_EQ(Answer(), 0);
-}
-
-TEST_F(SpoolWatcherTest, RulesAreReloadedWhenTheSignalChanges) {
-  Drop("a", SmsFile("4917000", "hello"));
+TEST_F(SpoolWatcherTest, RulesAreReloadedWhenTheSignalChangesAndMessageRulesReadTheText) {
+  Drop("a", SmsFile("4911", "CHEAP loans for everyone! Call today"));
   EXPECT_EQ(LookTwice().spam, 0);
-  ASSERT_TRUE(storage.rules.AddRule("+4917", "", "", 0, 1, 90.0f));
+  ASSERT_TRUE(storage.rules.AddRule("", "Cheap loans for everyone, call today", "", 0, 0, 60.0f));
   ASSERT_TRUE(storage.locations.SignalRulesChanged());
-  Drop("b", SmsFile("4917000", "hello again"));
+  Drop("b", SmsFile("4911", "cheap loans for everyone, call today!"), 1);
+  Drop("c", SmsFile("4911", "See you at the station"), 2);
   EXPECT_TRUE(watcher->Look().rulesLoaded);
   EXPECT_FALSE(watcher->Look().rulesLoaded);  // unchanged signal: no reload
   EXPECT_EQ(Query(data + kSmsLogFile, "SELECT Status FROM Spam ORDER BY Id;"),
-            (std::vector<std::string>{"0", "1"}));
+            (std::vector<std::string>{"0", "1", "0"}));
+  // The request names the rule; the program finds that it has no response.
+  EXPECT_EQ(Requests(), "1\n");
+  EXPECT_EQ(Answer(), 0);
 }
 
 TEST_F(SpoolWatcherTest, OnlyFilesThatStoppedChangingAreTakenOldestFirst) {
