@@ -2,7 +2,6 @@
 // hand-made MIME texts, and on every message of the public corpus.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <set>

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <filesystem>
 #include <list>
 #include <memory>
 #include <set>
@@ -23,7 +22,6 @@
 namespace varnox {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace testsupport;
 
 // A data folder with both databases, found by its locations.

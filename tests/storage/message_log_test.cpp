@@ -5,7 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <map>
 #include <set>
 #include <string>
@@ -18,7 +17,6 @@
 namespace varnox {
 namespace {
 
-namespace fs = std::filesystem;
 using testsupport::TempRoot;
 using Rows = std::vector<std::string>;
 using testsupport::Query;

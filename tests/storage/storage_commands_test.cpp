@@ -1,7 +1,6 @@
 // The data commands as a user runs them against a temporary root.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 
 #include "platform/clock.h"
