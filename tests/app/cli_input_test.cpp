@@ -87,6 +87,7 @@ TEST(CommandLine, InputStopsAtItsFirstNulAndHasALimit) {
   } cases[] = {
       {"{v} check /dev/zero", 0, "/dev/zero: normal"},
       {"{v} check </dev/zero", 0, "-: normal"},
+      {"{v} tokens </dev/zero", 0, "\n"},
       {"{v} check " + big, 2, "cannot read " + big + ": " + tooLarge},
       {"{v} check <" + big, 2, tooLarge},
       {"{v} similar --rule-text x <" + big, 2, "standard input: " + tooLarge},
