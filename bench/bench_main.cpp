@@ -13,8 +13,7 @@ const std::vector<std::string>& CorpusTexts() {
   static const std::vector<std::string> texts = [] {
     std::vector<std::string> t;
     for (const auto& path : testsupport::CorpusFiles()) {
-      std::string bytes;
-      if (!testsupport::ReadFile(path, bytes)) continue;
+      std::string bytes = testsupport::ReadAll(path);
       bytes.resize(std::strlen(bytes.c_str()));
       t.push_back(std::move(bytes));
     }

@@ -22,8 +22,7 @@ class Corpus : public ::testing::Test {
                    << " (the test script unpacks it)";
   }
   static std::string Text(const std::string& path) {
-    std::string bytes;
-    EXPECT_TRUE(testsupport::ReadFile(path, bytes)) << path;
+    std::string bytes = testsupport::ReadAll(path);
     bytes.resize(std::strlen(bytes.c_str()));
     return bytes;
   }

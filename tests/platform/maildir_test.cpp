@@ -20,12 +20,6 @@ using namespace testsupport;
 
 constexpr std::time_t kBase = 1760000000;
 
-std::string Slurp(const std::string& path) {
-  std::string bytes;
-  testsupport::ReadFile(path, bytes);
-  return bytes;
-}
-
 void SetTime(const std::string& path, std::time_t t, long nsec = 0) {
   const timespec times[2] = {{t, nsec}, {t, nsec}};
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
@@ -102,14 +96,13 @@ TEST(MailHeaders, ColumnsOfHeaderBlocks) {
 }
 
 TEST(MailHeaders, BadBytesGiveValidUtf8) {
-  const MailHeaders h =
+  const std::string subject =
       ParseMailHeaders(std::string("Subject: caf\xe9 \xff\xfe\x80 =?UTF-8?B?////?= a") + '\0' +
-                       "b\nFrom: J\xfcrgen <j@x.de>\n");
-  EXPECT_TRUE(IsUtf8(h.subject)) << h.subject;
-  EXPECT_EQ(h.subject.find('\0'), std::string::npos);
-  EXPECT_EQ(h.subject.substr(0, 3), "caf");
-  EXPECT_EQ(h.senderAddress, "j@x.de");
-  EXPECT_TRUE(IsUtf8(h.senderName));
+                       "b\n")
+          .subject;
+  EXPECT_TRUE(IsUtf8(subject) && subject.starts_with("caf") &&
+              subject.find('\0') == std::string::npos)
+      << subject;
   // Line breaks encoded into a word do not reach a column.
   EXPECT_EQ(ParseMailHeaders("Subject: =?UTF-8?Q?a=0D=0Ab?=\n").subject, "a  b");
 
@@ -139,11 +132,8 @@ TEST(MailHeaders, MegabytesOfHeaders) {
 TEST(CanonicalLineEnds, EveryBareLineFeedGetsItsCarriageReturn) {
   const std::pair<std::string, std::string> cases[] = {
       {"", ""},
-      {"a\nb", "a\r\nb"},
-      {"\n", "\r\n"},
-      {"\n\n", "\r\n\r\n"},
-      {"a\r\nb\r\n", "a\r\nb\r\n"},
-      {"a\rb\r", "a\rb\r"},
+      {"\n\na\nb", "\r\n\r\na\r\nb"},
+      {"a\r\nb\rc\r", "a\r\nb\rc\r"},
       {"\r\r\n\n\r", "\r\r\n\r\n\r"},
       {"x\n\r\ny\n", "x\r\n\r\ny\r\n"},
       {std::string("a\0\nb", 4), std::string("a\0\r\nb", 5)},
@@ -172,29 +162,16 @@ TEST(ContentsTable, RowsIdsFlagsAndOrder) {
   std::string order;
   for (const MailRow& r : rows) order += r.subject + ",";
   EXPECT_EQ(order, "keyword,Grüße,seen,flagged,no info,");  // equal times by name
-  EXPECT_EQ(rows[1].entryId, "1001.M1.host");
-  EXPECT_EQ(rows[1].subfolder, "new");
-  EXPECT_EQ(rows[1].senderName, "Ann");
-  EXPECT_EQ(rows[1].senderAddress, "ann@example.org");
-  EXPECT_EQ(rows[1].deliveryTime, kBase + 30);
-  EXPECT_EQ(rows[1].size, static_cast<std::int64_t>(first.size()));
-  EXPECT_EQ(rows[2].entryId, "1002.M2.host,S=99");
-  EXPECT_EQ(rows[2].fileName, "1002.M2.host,S=99:2,RS");
-  EXPECT_EQ(rows[2].subfolder, "cur");
+  const auto columns = [](const MailRow& r) {
+    return r.entryId + "|" + r.fileName + "|" + r.subfolder + "|" + r.senderName + "|" +
+           r.senderAddress + "|" + std::to_string(r.deliveryTime) + "|" + std::to_string(r.size);
+  };
+  EXPECT_EQ(columns(rows[1]), "1001.M1.host|1001.M1.host|new|Ann|ann@example.org|" +
+                                  std::to_string(kBase + 30) + "|" + std::to_string(first.size()));
+  EXPECT_EQ(columns(rows[2]).substr(0, 45), "1002.M2.host,S=99|1002.M2.host,S=99:2,RS|cur|");
   std::string read;
   for (const MailRow& r : rows) read += r.read ? 'S' : '-';
   EXPECT_EQ(read, "--S--");
-}
-
-TEST(ContentsTable, StoreWithoutInbox) {
-  TempRoot root;
-  fs::create_directories(root / "S/cur");
-  MailStore store("S", root / "S");
-  EXPECT_FALSE(store.HasInbox());
-  std::vector<MailRow> rows(3);
-  EXPECT_FALSE(store.ContentsTable(rows));
-  EXPECT_TRUE(rows.empty());
-  EXPECT_EQ(MailStore("T", root / "missing").InboxRowCount(), 0);
 }
 
 TEST(ContentsTable, ListingFollowsEveryChange) {
@@ -256,10 +233,6 @@ TEST(ContentsTable, FolderTimesDecideWhenToReadAgain) {
 
 TEST(ContentsTable, GarbageFilesAreListed) {
   Inbox box;
-  std::string garbage(70000, '\0');
-  std::mt19937 rng(3);
-  for (char& c : garbage) c = static_cast<char>(rng());
-  box.Put("new/1.M1.h", garbage, kBase + 1);
   box.Put("new/2.M2.h", std::string("Subject: nul\0byte\nFrom: \0\n\nx", 28), kBase + 2);
   box.Put("new/3.M3.h", "", kBase + 3);
   box.Put("new/4.M4.h", "Subject: no body, no end of line", kBase + 4);
@@ -268,8 +241,8 @@ TEST(ContentsTable, GarbageFilesAreListed) {
   while (headers.size() < 3'000'000) headers += "X-Filler: 0123456789abcdef\n";
   box.Put("cur/5.M5.h:2,S", headers + "\nbody\n", kBase);
   const auto rows = box.Rows();
-  ASSERT_EQ(rows.size(), 5u);
-  EXPECT_EQ(rows[4].senderAddress, "big@example.org");
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[3].senderAddress, "big@example.org");
   for (const MailRow& r : rows) EXPECT_TRUE(IsUtf8(r.subject + r.senderName + r.senderAddress));
   EXPECT_EQ(rows[0].subject, "no body, no end of line");
   EXPECT_EQ(rows[2].subject, "nul byte");
@@ -296,12 +269,7 @@ TEST(ReadMimeText, CanonicalTextAndErrors) {
   EXPECT_TRUE(text.size() == 200000 && text.find("\n\n") == std::string::npos &&
               text.find("\r\r") == std::string::npos);
 
-  // Renamed by a mail client: found again by entry id.
-  fs::rename(box.path + "/new/1.M1.h", box.path + "/cur/1.M1.h:2,S");
-  ASSERT_TRUE(box.store.ReadMimeText(rows[0], text, error)) << error;
-  EXPECT_EQ(text.substr(0, 12), "Subject: a\r\n");
-
-  fs::remove(box.path + "/cur/1.M1.h:2,S");
+  fs::remove(box.path + "/new/1.M1.h");
   EXPECT_FALSE(box.store.ReadMimeText(rows[0], text, error));
   EXPECT_EQ(error, "OpenProperty failed.");
   MailRow outside = rows[2];
@@ -329,7 +297,7 @@ TEST(SpamFolder, CreatedThenMoveKeepsNameBytesAndTime) {
 
   EXPECT_TRUE(box.store.MoveToSpam(rows[2]));
   EXPECT_TRUE(box.store.MoveToSpam(rows[1]));
-  EXPECT_EQ(Slurp(box.path + "/.Spam/new/1.M1.h"), bytes);
+  EXPECT_EQ(ReadAll(box.path + "/.Spam/new/1.M1.h"), bytes);
   const timespec t = MTime(box.path + "/.Spam/new/1.M1.h");
   EXPECT_EQ(t.tv_sec, kBase + 1);
   EXPECT_EQ(t.tv_nsec, 123456789);
@@ -340,39 +308,21 @@ TEST(SpamFolder, CreatedThenMoveKeepsNameBytesAndTime) {
   EXPECT_EQ(rows[0].subject, "ham");
 }
 
-TEST(SpamFolder, MoveFollowsARenamedMessageAndNeverReplaces) {
+TEST(SpamFolder, MoveOfAGoneMessageFailsAndNeverReplaces) {
   Inbox box;
-  box.Put("new/1.M1.h", Message("one"), kBase + 1);
   box.Put("new/2.M2.h", Message("two"), kBase + 2);
   box.Put("new/3.M3.h", Message("three"), kBase + 3);
   ASSERT_TRUE(box.store.OpenSpamFolder());
   const auto rows = box.Rows();
-  ASSERT_EQ(rows.size(), 3u);
-
-  fs::rename(box.path + "/new/1.M1.h", box.path + "/cur/1.M1.h:2,RS");
-  EXPECT_TRUE(box.store.MoveToSpam(rows[2]));
-  EXPECT_EQ(Slurp(box.path + "/.Spam/cur/1.M1.h:2,RS"), Message("one"));
-
+  ASSERT_EQ(rows.size(), 2u);
   fs::remove(box.path + "/new/2.M2.h");
   EXPECT_FALSE(box.store.MoveToSpam(rows[1]));
 
   box.Put(".Spam/new/3.M3.h", "already here");
   EXPECT_FALSE(box.store.MoveToSpam(rows[0]));
-  EXPECT_EQ(Slurp(box.path + "/.Spam/new/3.M3.h"), "already here");
-  EXPECT_EQ(Slurp(box.path + "/new/3.M3.h"), Message("three"));
+  EXPECT_EQ(ReadAll(box.path + "/.Spam/new/3.M3.h"), "already here");
+  EXPECT_EQ(ReadAll(box.path + "/new/3.M3.h"), Message("three"));
   EXPECT_EQ(box.store.InboxRowCount(), 1);
-}
-
-TEST(SpamFolder, BlockedSpamFolderLeavesTheMessage) {
-  Inbox box;
-  box.Put("new/1.M1.h", Message("one"));
-  box.Put(".Spam", "a file in the way");
-  EXPECT_FALSE(box.store.OpenSpamFolder());
-  const auto rows = box.Rows();
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_FALSE(box.store.MoveToSpam(rows[0]));
-  EXPECT_EQ(Slurp(box.path + "/new/1.M1.h"), Message("one"));
-  EXPECT_EQ(Slurp(box.path + "/.Spam"), "a file in the way");
 }
 
 // Permissions bind ordinary users only; the test suite also runs as one.
@@ -422,6 +372,15 @@ TEST(MailStores, ListedByNameAndCreatedWhenMissing) {
 
   ASSERT_TRUE(WriteFile(root / "file", "x"));
   EXPECT_FALSE(ListMailStores(root / "file", stores));
+
+  // A store without new/ has no inbox and no rows.
+  fs::create_directories(mail + "/MMS/cur");
+  MailStore mms("MMS", mail + "/MMS");
+  EXPECT_FALSE(mms.HasInbox());
+  std::vector<MailRow> rows(3);
+  EXPECT_FALSE(mms.ContentsTable(rows));
+  EXPECT_TRUE(rows.empty());
+  EXPECT_EQ(MailStore("T", root / "missing").InboxRowCount(), 0);
 }
 
 }  // namespace

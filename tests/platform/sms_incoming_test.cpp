@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/clock.h"
+
 namespace varnox {
 namespace {
 
@@ -20,10 +22,8 @@ TEST(IncomingSms, SmstoolsFileIsReadWithItsAlphabet) {
   EXPECT_EQ(sms.sender, "+491721234567");  // as a phone shows it
   EXPECT_EQ(sms.text, "Preis: 5 €, Šchön");
   ASSERT_TRUE(sms.hasReceived);
-  EXPECT_EQ(sms.received.tm_year, 100);
-  EXPECT_EQ(sms.received.tm_mon, 1);
-  EXPECT_EQ(sms.received.tm_mday, 21);
-  EXPECT_EQ(sms.received.tm_sec, 29);  // Received wins over Sent
+  EXPECT_EQ(TimeText(sms.received) + LongDateText(sms.received),
+            "10:26:29 PMMonday, February 21, 2000");  // Received wins over Sent
   EXPECT_FALSE(sms.statusReport);
 
   ASSERT_TRUE(

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <thread>
@@ -43,34 +42,6 @@ TEST(Companion, ExportsOnlyItsEntry) {
   // Its copies of the program's code stay private to it.
   EXPECT_EQ(library.Symbol("_ZN6varnox15GlobalRuleTableEv"), nullptr);
   EXPECT_EQ(library.Symbol("_ZN6varnox5TraceESt17basic_string_viewIcSt11char_traitsIcEE"), nullptr);
-}
-
-TEST(Companion, StartsOneWatcherThatEndsWithTheProgram) {
-  TempRoot root;
-  Prepare(root);
-  const std::string data = root / "Varnox/dba/";
-  ASSERT_TRUE(WriteFile(root / "spool/incoming/modem1.x", kSms));
-  // A program of its own, which loads the companion by its path and ends
-  // while the watcher runs.
-  const pid_t child = fork();
-  if (child == 0) {
-    setenv("VARNOX_DATA_FOLDER", data.c_str(), 1);
-    setenv("VARNOX_SMS_SPOOL", (root / "spool").c_str(), 1);
-    SharedLibrary library = LoadCompanion(RULEHOOK_LIBRARY);
-    using Register = int (*)();
-    const auto start = reinterpret_cast<Register>(library.Symbol("DllRegisterServer"));
-    if (start == nullptr || start() != 0) _exit(3);  // a second call does nothing
-    if (!WaitFor([&] { return FilesUnder(root / "spool/incoming").empty(); })) _exit(4);
-    std::exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(Query(data + "Spam_0.db", "SELECT Sender, Status FROM Spam;"),
-            std::vector<std::string>{"+491721234567|1"});
-  EXPECT_EQ(testsupport::ReadAll(data + "ss.dat"), "1\n");
-  EXPECT_TRUE(fs::exists(root / "spool/varnox-handled/modem1.x"));
 }
 
 TEST(Companion, TheWatchingScanLogsAndAnswersAnArrivingSms) {

@@ -27,6 +27,14 @@ std::string SmsFile(const std::string& from, const std::string& text,
          alphabet + "\nUDH: false\n\n" + text;
 }
 
+// A look's counts: rules loaded, logged, spam, moved, rejected, waiting, resting.
+std::string Counts(const LookReport& r) {
+  std::string out = r.rulesLoaded ? "L" : "-";
+  for (int n : {r.logged, r.spam, r.moved, r.rejected, r.waiting, r.resting})
+    out += " " + std::to_string(n);
+  return out;
+}
+
 class SpoolWatcherTest : public ::testing::Test {
  protected:
   SpoolWatcherTest() : storage(root.path(), clock, table) {
@@ -82,15 +90,9 @@ TEST_F(SpoolWatcherTest, ASenderRuleMakesSpamAndAnswersTheRuleSender) {
   Drop("modem1.cccccc", SmsFile("+4930777", "Also from a ruled number"), 3);
   Drop("modem1.dddddd", SmsFile("491729999", "Second from the same number"), 4);
 
-  const LookReport first = watcher->Look();
-  EXPECT_TRUE(first.rulesLoaded);
-  EXPECT_EQ(first.logged, 0);  // just arrived: not yet known to be complete
-  EXPECT_EQ(first.waiting, 4);
-  const LookReport second = watcher->Look();
-  EXPECT_FALSE(second.rulesLoaded);
-  EXPECT_EQ(second.logged, 4);
-  EXPECT_EQ(second.spam, 3);
-  EXPECT_EQ(second.moved, 4);
+  // Just arrived: not yet known to be complete.
+  EXPECT_EQ(Counts(watcher->Look()), "L 0 0 0 0 4 0");
+  EXPECT_EQ(Counts(watcher->Look()), "- 4 3 4 0 0 0");
 
   EXPECT_EQ(Rows(),
             (std::vector<std::string>{
@@ -115,27 +117,20 @@ TEST_F(SpoolWatcherTest, ASenderRuleMakesSpamAndAnswersTheRuleSender) {
     EXPECT_EQ(ReadAll(f), "To: 4917\nReport: no\nAlphabet: UTF-8\n\nPlease stop.");
 }
 
-TEST_F(SpoolWatcherTest, AMessageRuleClassifiesByTheText) {
+TEST_F(SpoolWatcherTest, RulesAreReloadedWhenTheSignalChangesAndMessageRulesReadTheText) {
+  Drop("a", SmsFile("4911", "CHEAP loans for everyone! Call today"));
+  EXPECT_EQ(LookTwice().spam, 0);
   ASSERT_TRUE(storage.rules.AddRule("", "Cheap loans for everyone, call today", "", 0, 0, 60.0f));
-  Drop("modem1.one", SmsFile("4911", "CHEAP loans for everyone! Call today"));
-  Drop("modem1.two", SmsFile("4912", "See you at the station"));
-  EXPECT_EQ(LookTwice().spam, 1);
+  ASSERT_TRUE(storage.locations.SignalRulesChanged());
+  Drop("b", SmsFile("4911", "cheap loans for everyone, call today!"), 1);
+  Drop("c", SmsFile("4911", "See you at the station"), 2);
+  EXPECT_TRUE(watcher->Look().rulesLoaded);
+  EXPECT_FALSE(watcher->Look().rulesLoaded);  // unchanged signal: no reload
+  EXPECT_EQ(Query(data + kSmsLogFile, "SELECT Status FROM Spam ORDER BY Id;"),
+            (std::vector<std::string>{"0", "1", "0"}));
   // The request names the rule; the program finds that it has no response.
   EXPECT_EQ(Requests(), "1\n");
   EXPECT_EQ(Answer(), 0);
-}
-
-TEST_F(SpoolWatcherTest, RulesAreReloadedWhenTheSignalChanges) {
-  Drop("a", SmsFile("4917000", "hello"));
-  EXPECT_EQ(LookTwice().spam, 0);
-  ASSERT_TRUE(storage.rules.AddRule("+4917", "", "", 0, 1, 90.0f));
-  ASSERT_TRUE(storage.locations.SignalRulesChanged());
-  Drop("b", SmsFile("4917000", "hello again"));
-  const LookReport seen = watcher->Look();
-  EXPECT_TRUE(seen.rulesLoaded);
-  EXPECT_FALSE(watcher->Look().rulesLoaded);  // unchanged signal: no reload
-  EXPECT_EQ(Query(data + kSmsLogFile, "SELECT Status FROM Spam ORDER BY Id;"),
-            (std::vector<std::string>{"0", "1"}));
 }
 
 TEST_F(SpoolWatcherTest, OnlyFilesThatStoppedChangingAreTakenOldestFirst) {
@@ -144,9 +139,7 @@ TEST_F(SpoolWatcherTest, OnlyFilesThatStoppedChangingAreTakenOldestFirst) {
   Drop("m-middle", SmsFile("4903", "second"), 2);
   watcher->Look();
   Drop("m-middle", SmsFile("4903", "second, still being written"), 2);  // grew
-  const LookReport r = watcher->Look();
-  EXPECT_EQ(r.logged, 2);
-  EXPECT_EQ(r.waiting, 1);
+  EXPECT_EQ(Counts(watcher->Look()), "- 2 0 2 0 1 0");
   EXPECT_EQ(watcher->Look().logged, 1);
   EXPECT_EQ(Query(data + kSmsLogFile, "SELECT Message FROM Spam ORDER BY Id;"),
             (std::vector<std::string>{"first", "third", "second, still being written"}));
@@ -165,9 +158,7 @@ TEST_F(SpoolWatcherTest, AFileLoggedBeforeACrashIsOnlyMoved) {
   Drop("modem1.crash", bytes);
   // Another SMS that smstools later wrote under the same name is a new one.
   Drop("modem1.crash2", SmsFile("4917", "another"));
-  const LookReport r = LookTwice();
-  EXPECT_EQ(r.logged, 1);
-  EXPECT_EQ(r.moved, 2);
+  EXPECT_EQ(Counts(LookTwice()), "- 1 1 2 0 0 0");
   EXPECT_EQ(Query(data + kSmsLogFile, "SELECT COUNT(*) FROM Spam;"), std::vector<std::string>{"2"});
   EXPECT_EQ(Requests(), "1\n");  // no second answer for the logged one
 
@@ -192,11 +183,9 @@ TEST_F(SpoolWatcherTest, BadFilesAreSetAsideAndOddOnesStillLogged) {
   fs::create_symlink("/etc/passwd", spool + "/incoming/link");
 
   testing::internal::CaptureStderr();
-  const LookReport r = LookTwice();
+  // Three logged and moved with the delivery report, five rejected.
+  EXPECT_EQ(Counts(LookTwice()), "- 3 0 4 5 0 0");
   const std::string said = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(r.logged, 3);
-  EXPECT_EQ(r.moved, 4);  // three logged and the delivery report
-  EXPECT_EQ(r.rejected, 5);
   for (const char* name : {"garbage", "empty", "no-from", "huge", "link"}) {
     EXPECT_TRUE(fs::exists(spool + "/" + kRejectedFolder + "/" + name)) << name;
     EXPECT_NE(said.find(std::string("/incoming/") + name + " is no received SMS"),
@@ -241,10 +230,7 @@ TEST_F(SpoolWatcherTest, AFileThatCannotBeMovedIsLoggedOnceAndTriedAgainLater) {
   ASSERT_TRUE(WriteFile(spool + "/" + kHandledFolder, "in the way"));
   Drop("modem1.stuck", SmsFile("4917", "stuck in incoming"));
   testing::internal::CaptureStderr();
-  const LookReport first = LookTwice();
-  EXPECT_EQ(first.logged, 1);
-  EXPECT_EQ(first.moved, 0);
-  EXPECT_EQ(first.waiting, 1);
+  EXPECT_EQ(Counts(LookTwice()), "- 1 0 0 0 1 0");
   for (int i = 1; i < kRestingLooks; ++i) ASSERT_EQ(watcher->Look().resting, 1) << i;
   const std::string said = testing::internal::GetCapturedStderr();
   EXPECT_EQ(said.find("cannot move"), said.rfind("cannot move")) << said;  // told once

@@ -38,15 +38,6 @@ class InitStorageTest : public ::testing::Test {
   RuleTable table;
 };
 
-TEST_F(InitStorageTest, FirstStartWithoutCardMakesBothDatabasesOnTheDevice) {
-  int asked = 0;
-  auto s = Start(true, &asked);
-  EXPECT_EQ(asked, 0);
-  EXPECT_EQ(s->locations.DataFolder(), root / "Varnox/dba/");
-  EXPECT_EQ(Tables(root / "Varnox/dba/Spam_0.db"), std::vector<std::string>{"Spam"});
-  EXPECT_EQ(Tables(root / "Varnox/dba/Rules_0.db"), std::vector<std::string>{"Rules"});
-}
-
 TEST_F(InitStorageTest, CardQuestionIsAskedOnceAndItsAnswerPersists) {
   fs::create_directory_symlink(card.path(), root / "Storage Card");
   int asked = 0;
@@ -72,9 +63,14 @@ TEST_F(InitStorageTest, AnsweringNoKeepsTheDataOnTheDevice) {
   EXPECT_EQ(s->locations.StorageCardName(), "");
 }
 
-TEST_F(InitStorageTest, ASecondStartKeepsEveryRow) {
+TEST_F(InitStorageTest, AFirstStartWithoutCardMakesBothDatabasesAndASecondKeepsEveryRow) {
   {
-    auto s = Start(false);
+    int asked = 0;
+    auto s = Start(true, &asked);
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(s->locations.DataFolder(), root / "Varnox/dba/");
+    EXPECT_EQ(Tables(root / "Varnox/dba/Spam_0.db"), std::vector<std::string>{"Spam"});
+    EXPECT_EQ(Tables(root / "Varnox/dba/Rules_0.db"), std::vector<std::string>{"Rules"});
     ASSERT_TRUE(s->rules.AddRule("spam@example.org", "", "", 0, 1, 90.0f));
     ASSERT_EQ(s->smsLog.SmsLogExec("INSERT INTO Spam (Id, Sender, Status) VALUES (1, 'x', 0);"), 0);
   }

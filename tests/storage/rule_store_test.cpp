@@ -116,19 +116,15 @@ TEST_F(RuleStoreTest, ApostrophesAreStoredAsBlanksAndFindTheStoredRow) {
   EXPECT_TRUE(store().DeleteRule("O'Brien", "it's Tom's offer"));
   EXPECT_TRUE(Rows().empty());
   EXPECT_EQ(store().GetRuleCount(), 0);
-}
 
-TEST_F(RuleStoreTest, QuotesInTextsNeverChangeAStatement) {
+  // Quotes never change a statement.
   ASSERT_TRUE(Add("111", "keep me"));
-  ASSERT_TRUE(Add("222", "keep me too"));
   ASSERT_TRUE(store().AddRule("333", "x'); DROP TABLE Rules; --", "", 0, 0, 90.0f));
   ASSERT_TRUE(store().LoadRules());
-
   EXPECT_TRUE(store().DeleteRule("' OR '1'='1", "' OR '1'='1"));
   EXPECT_TRUE(store().DeleteRule("111", "x' OR '1'='1"));
-  EXPECT_EQ(Rows(), (std::vector<std::string>{"1|111|keep me", "2|222|keep me too",
-                                              "3|333|x ); DROP TABLE Rules; --"}));
-  EXPECT_EQ(store().GetRuleCount(), 3);
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1|111|keep me", "2|333|x ); DROP TABLE Rules; --"}));
+  EXPECT_EQ(store().GetRuleCount(), 2);
 }
 
 TEST_F(RuleStoreTest, CertaintyIsStoredTruncatedAndLoadsAsFloat) {
@@ -197,11 +193,10 @@ TEST_F(RuleStoreTest, DeleteIgnoresCaseInTheTableButNotInTheDatabase) {
   EXPECT_TRUE(store().DeleteRule("new", "unloaded"));
   EXPECT_EQ(store().GetRuleCount(), 1);
   EXPECT_EQ(Rows("Id"), (std::vector<std::string>{"1", "2"}));
-}
 
-TEST_F(RuleStoreTest, EqualRulesLeaveTheTableOneAtATimeButTheDatabaseTogether) {
+  // Equal rules leave the table one at a time but the database together.
   Exec(RulesPath(),
-       "INSERT INTO Rules VALUES (1, 'dup', 'same', 'same ', 'r1', 0, 1, 90);"
+       "DELETE FROM Rules; INSERT INTO Rules VALUES (1, 'dup', 'same', 'same ', 'r1', 0, 1, 90);"
        "INSERT INTO Rules VALUES (2, 'keep', 'other', 'other ', '', 0, 1, 90);"
        "INSERT INTO Rules VALUES (3, 'dup', 'same', 'same ', 'r3', 0, 1, 90);");
   ASSERT_TRUE(store().LoadRules());
@@ -213,19 +208,18 @@ TEST_F(RuleStoreTest, EqualRulesLeaveTheTableOneAtATimeButTheDatabaseTogether) {
 TEST_F(RuleStoreTest, FindRuleByIdLooksAtLoadedEntriesOnly) {
   ASSERT_TRUE(store().AddRule("+491", "", "call me", 1, 1, 90.0f));
   ASSERT_TRUE(store().AddRule("+492", "", "later", 0, 1, 90.0f));
-  std::string sender = "untouched", response = "untouched";
-  int useResponse = -5;
-  EXPECT_FALSE(store().FindRuleById(1, sender, response, useResponse));  // not loaded yet
+  // The fields found, or "none" with the fields untouched.
+  const auto find = [&](int id) {
+    std::string sender = "-", response = "-";
+    int useResponse = -5;
+    const bool found = store().FindRuleById(id, sender, response, useResponse);
+    return (found ? "" : "none ") + sender + "/" + response + "/" + std::to_string(useResponse);
+  };
+  EXPECT_EQ(find(1), "none -/-/-5");  // not loaded yet
   ASSERT_TRUE(store().LoadRules());
-  EXPECT_TRUE(store().FindRuleById(2, sender, response, useResponse));
-  EXPECT_EQ(sender + "/" + response + "/" + std::to_string(useResponse), "+492/later/0");
-  EXPECT_TRUE(store().FindRuleById(1, sender, response, useResponse));
-  EXPECT_EQ(sender + "/" + response + "/" + std::to_string(useResponse), "+491/call me/1");
-
-  sender = response = "untouched";
-  useResponse = -5;
-  EXPECT_FALSE(store().FindRuleById(3, sender, response, useResponse));
-  EXPECT_EQ(sender + "/" + response + "/" + std::to_string(useResponse), "untouched/untouched/-5");
+  EXPECT_EQ(find(2), "+492/later/0");
+  EXPECT_EQ(find(1), "+491/call me/1");
+  EXPECT_EQ(find(3), "none -/-/-5");
 }
 
 TEST_F(RuleStoreTest, NewRulesAreRefusedOnceTheTableIsFullButReplacementsWork) {
@@ -253,27 +247,13 @@ TEST_F(RuleStoreTest, NewRulesAreRefusedOnceTheTableIsFullButReplacementsWork) {
 
 TEST_F(RuleStoreTest, TheMatcherLoadsAnEmptyTableThroughTheStore) {
   ASSERT_TRUE(Add("spammer.example", ""));
-  ASSERT_TRUE(store().AddRule("", "cheap watches for sale today", "", 0, 0, 90.0f));
+  ASSERT_TRUE(Add("", "cheap watches for sale today"));
   store().InstallLoader();
 
   RuleEntry bySender;
   CopyFixedText(bySender.sender, "Someone <offers@SPAMMER.example>");
   EXPECT_EQ(CheckRules(table_, bySender), 1);  // loads with the lock held: no deadlock
   EXPECT_EQ(store().GetRuleCount(), 2);
-
-  RuleEntry byText;
-  CopyFixedText(byText.sender, "friend@example.org");
-  SplitTokenString(BuildTokenString("Today: cheap watches, for sale!").c_str(), byText.tokens,
-                   byText.tokenCount);
-  RuleMatch match;
-  EXPECT_EQ(CheckRules(table_, byText, &match), 1);
-  EXPECT_EQ(match.id, 2);
-
-  RuleEntry innocent;
-  CopyFixedText(innocent.sender, "friend@example.org");
-  SplitTokenString(BuildTokenString("lunch on friday").c_str(), innocent.tokens,
-                   innocent.tokenCount);
-  EXPECT_EQ(CheckRules(table_, innocent), 0);
 
   // A store that goes away takes its loader with it.
   store_.reset();

@@ -58,13 +58,6 @@ TEST_F(SmsLogTest, StatementsCreateTheTableAndItsDateIndex) {
                                       "ReceivedDate|TEXT", "ReceivedTime|TEXT", "Status|INT"}));
 }
 
-TEST_F(SmsLogTest, AnEmptyLogListsNothingAndFixesTheDataFolder) {
-  EXPECT_EQ(locations_.DataFolder(), "");
-  EXPECT_EQ(log().SmsLogMaxId(), 0);
-  EXPECT_EQ(locations_.DataFolder(), DataFolder());
-  EXPECT_TRUE(Listed(0, 1, 1).empty());
-}
-
 TEST_F(SmsLogTest, ListsTheDayByVerdict) {
   Insert(1, 0, 0);
   Insert(2, 0, 1);

@@ -1,7 +1,6 @@
 // The data commands as a user runs them against a temporary root.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 
 #include "platform/clock.h"
@@ -55,12 +54,7 @@ TEST_F(DataCommands, RulesAreAddedListedReplacedAndDeleted) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("no rule"), std::string::npos);
   EXPECT_EQ(Varnox("rules").out, "1\t+4917\t0\t0\t90\tnow WIN a prize\n");
-}
-
-TEST_F(DataCommands, BadRuleArgumentsAreRefused) {
   EXPECT_NE(Varnox("rules add --sender x").status, 0);  // no message
-  EXPECT_NE(Varnox("rules add --sender x --message y --certainty ten").status, 0);
-  EXPECT_NE(Varnox("rules add --sender x --message y --certainty -5").status, 0);
 }
 
 TEST_F(DataCommands, LogListsSmsThenMessagesOfTheDayByStatus) {

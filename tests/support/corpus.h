@@ -16,8 +16,8 @@ std::string CorpusDir();
 // folder limits the result to one of the corpus folders.
 std::vector<std::string> CorpusFiles(const std::string& folder = "");
 
-// Reads a whole file; false when it cannot be read.
-bool ReadFile(const std::string& path, std::string& bytes);
+// The whole file; empty when it cannot be read.
+std::string ReadAll(const std::string& path);
 
 // Well-formed UTF-8 as RFC 3629 says: no overlong forms, no surrogates.
 bool IsUtf8(std::string_view s);

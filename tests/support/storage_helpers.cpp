@@ -36,11 +36,6 @@ void Exec(const std::string& path, const std::string& sql) {
   ASSERT_EQ(db.Exec(sql, &error), SQLITE_OK) << error;
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
 std::vector<std::string> FilesUnder(const std::string& folder) {
   std::vector<std::string> files;
   for (const auto& e : fs::recursive_directory_iterator(folder))

@@ -8,6 +8,7 @@
 
 #include "platform/clock.h"
 #include "storage/data_locations.h"
+#include "support/corpus.h"
 #include "support/temp_root.h"
 
 namespace varnox::testsupport {
@@ -17,9 +18,6 @@ std::vector<std::string> Query(const std::string& path, const std::string& sql);
 
 // Runs sql on a connection of its own; a failure fails the test.
 void Exec(const std::string& path, const std::string& sql);
-
-// The whole file; empty when it cannot be read.
-std::string ReadAll(const std::string& path);
 
 // Every regular file below folder.
 std::vector<std::string> FilesUnder(const std::string& folder);
