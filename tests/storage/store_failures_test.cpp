@@ -71,10 +71,6 @@ struct StoreCase {
   const char* missingSaid;
 };
 
-void PrintTo(const StoreCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 const StoreCase kStores[] = {
     {"MessageLog", "Mail.db", &Stores::MessageLogOperations, "-1 0 0 -1 0 0 0 0",
      "0 0 0 -1 0 0 0 0", "0 0 1 1 1 1 1 1", "", ""},
