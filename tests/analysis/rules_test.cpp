@@ -45,17 +45,12 @@ RuleEntry Probe(TokenList tokens, const char* sender = "someone@example.org") {
   return p;
 }
 
-std::unique_ptr<RuleTable> Table(std::vector<RuleEntry> rules) {
-  auto t = std::make_unique<RuleTable>();
-  for (auto& r : rules) AppendRule(*t, std::move(r));
-  return t;
-}
-
 // The verdict of a table of rules on a probe, the same from both matchers:
 // "-" for none, else the rule's id, "s" for a sender rule, then hits and
 // both similarities.
 std::string Verdict(std::vector<RuleEntry> rules, const RuleEntry& probe) {
-  const auto table = Table(std::move(rules));
+  const auto table = std::make_unique<RuleTable>();
+  for (auto& r : rules) AppendRule(*table, std::move(r));
   RuleMatch fast, plain;
   const int a = CheckRules(*table, probe, &fast);
   EXPECT_EQ(a, CheckRulesPlain(*table, probe, &plain));

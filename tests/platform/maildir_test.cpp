@@ -76,6 +76,7 @@ TEST(MailHeaders, ColumnsOfHeaderBlocks) {
       {"Subject: =?ISO-8859-1?Q?Gr=FC=DFe?= aus K=?iso-8859-1?b?9mxu?=", "Grüße aus Köln||"},
       {"Subject: =?UTF-8?Q?one?=\n =?UTF-8?Q?_two?=\n\tthree", "one two three||"},
       {"Subject:   plain text  ", "plain text||"},
+      {"Subject: =?UTF-8?Q?a=0D=0Ab?=", "a  b||"},  // no line breaks in a column
       // A charset nobody knows: the bytes still become valid UTF-8.
       {"Subject: =?x-unknown?Q?caf=C3=A9?=", "café||"},
       // From gives the mailbox or nothing.
@@ -115,8 +116,6 @@ TEST(MailHeaders, BadBytesGiveValidUtf8) {
   EXPECT_TRUE(IsUtf8(subject) && subject.starts_with("caf") && subject.rfind("caf") > 0 &&
               subject.find('\0') == std::string::npos)
       << subject;
-  // Line breaks encoded into a word do not reach a column.
-  EXPECT_EQ(ParseMailHeaders("Subject: =?UTF-8?Q?a=0D=0Ab?=\n").subject, "a  b");
 
   std::mt19937 rng(7);
   const std::string alphabet = "Subject:From=?UTF-8?Q?B?<>@\"\\;,\r\n \t\x80\xc3\xff";
@@ -223,92 +222,82 @@ TEST(ContentsTable, FolderTimesDecideWhenToReadAgain) {
   EXPECT_EQ(box.Rows().size(), 4u);
 }
 
-TEST(ContentsTable, GarbageFilesAreListed) {
+// Odd files are listed, with the columns their header blocks allow, and
+// read as canonical text or refused.
+TEST(ContentsTable, GarbageFilesAreListedAndRead) {
   Inbox box;
-  box.Put("new/2.M2.h", std::string("Subject: nul\0byte\nFrom: \0\n\nx", 28), kBase + 2);
-  box.Put("new/3.M3.h", "", kBase + 3);
-  box.Put("new/4.M4.h", "Subject: no body, no end of line", kBase + 4);
+  box.Put("new/1.M1.h", "Subject: a\n\nline\r\nbare\nlone\rend\n", kBase + 1);
+  box.Put("new/2.M2.h", "", kBase + 2);
+  box.Put("new/3.M3.h", "\n\n\n", kBase + 3);
+  box.Put("new/4.M4.h", std::string(100000, '\n'), kBase + 4);
+  box.Put("new/5.M5.h", std::string("Subject: nul\0byte\nFrom: \0\n\nx", 28), kBase + 5);
+  box.Put("new/6.M6.h", "Subject: no body, no end of line", kBase + 6);
   // Three megabytes of header lines: the columns come from the block's start.
   std::string headers = "Subject: big\nFrom: Big <big@example.org>\n";
   while (headers.size() < 3'000'000) headers += "X-Filler: 0123456789abcdef\n";
-  box.Put("cur/5.M5.h:2,S", headers + "\nbody\n", kBase);
-  ASSERT_EQ(box.Listing(), "4:no body, no end of line,,nul byte,big(S),");
+  box.Put("cur/7.M7.h:2,S", headers + "\nbody\n", kBase);
+  ASSERT_EQ(box.Listing(), "7:no body, no end of line,nul byte,,,,a,big(S),");
   const auto rows = box.Rows();
-  EXPECT_EQ(rows[2].senderName + rows[2].senderAddress + "|" + rows[3].senderAddress + "|" +
-                std::to_string(rows[1].size),
+  EXPECT_EQ(rows[1].senderName + rows[1].senderAddress + "|" + rows[6].senderAddress + "|" +
+                std::to_string(rows[4].size),
             "|big@example.org|0");
-}
 
-TEST(ReadMimeText, CanonicalTextAndErrors) {
-  Inbox box;
-  box.Put("new/1.M1.h", "Subject: a\n\nline\r\nbare\nlone\rend\n");
-  box.Put("new/2.M2.h", "");
-  box.Put("new/3.M3.h", "\n\n\n");
-  box.Put("new/4.M4.h", std::string(100000, '\n'));
-  const auto rows = box.Rows();
-  ASSERT_EQ(rows.size(), 4u);
   std::string text = "old", error;
   const auto read = [&](const MailRow& row) {
     return box.store.ReadMimeText(row, text, error) ? text : text + "failed: " + error;
   };
-  EXPECT_EQ(read(rows[0]), "Subject: a\r\n\r\nline\r\nbare\r\nlone\rend\r\n");
-  EXPECT_EQ(read(rows[1]), "failed: BodySize failed.");
-  EXPECT_EQ(read(rows[2]), "\r\n\r\n\r\n");
+  EXPECT_EQ(read(rows[5]), "Subject: a\r\n\r\nline\r\nbare\r\nlone\rend\r\n");
+  EXPECT_EQ(read(rows[4]), "failed: BodySize failed.");
+  EXPECT_EQ(read(rows[3]), "\r\n\r\n\r\n");
   std::string crlf;  // more CRs than spare room
   for (int i = 0; i < 100000; ++i) crlf += "\r\n";
-  EXPECT_TRUE(read(rows[3]) == crlf);
-
+  EXPECT_TRUE(read(rows[2]) == crlf);
   fs::remove(box.path + "/new/1.M1.h");
-  EXPECT_EQ(read(rows[0]), "failed: OpenProperty failed.");
-  MailRow outside = rows[2];
+  EXPECT_EQ(read(rows[5]), "failed: OpenProperty failed.");
+  MailRow outside = rows[3];
   outside.subfolder = "../..";
   outside.entryId.clear();
   EXPECT_EQ(read(outside), "failed: OpenProperty failed.");
 }
 
-TEST(SpamFolder, CreatedThenMoveKeepsNameBytesAndTime) {
+// Moves keep name, bytes and time; a gone message or a name taken in
+// .Spam fails the move and replaces nothing.
+TEST(SpamFolder, CreatedThenMovesKeepOrRefuse) {
   Inbox box;
   const std::string bytes = Message("spam") + std::string(5000, 'x');
   box.Put("new/1.M1.h", bytes, kBase + 1);
+  SetTime(box.path + "/new/1.M1.h", kBase + 1, 123456789);
   box.Put("cur/2.M2.h:2,S", Message("seen spam"), kBase + 2);
   box.Put("cur/3.M3.h:2,", Message("ham"), kBase + 3);
-  SetTime(box.path + "/new/1.M1.h", kBase + 1, 123456789);
+  box.Put("new/4.M4.h", Message("gone"), kBase + 4);
+  box.Put("new/5.M5.h", Message("five"), kBase + 5);
   ASSERT_TRUE(box.store.OpenSpamFolder());
   ASSERT_TRUE(box.store.OpenSpamFolder());  // opens the existing one
   for (const char* sub : {"cur", "new", "tmp"})
     EXPECT_TRUE(fs::is_directory(box.path + "/.Spam/" + sub));
   EXPECT_EQ(ReadAll(box.path + "/.Spam/maildirfolder"), "");
   const auto rows = box.Rows();
-  ASSERT_EQ(rows.size(), 3u);
+  ASSERT_EQ(rows.size(), 5u);
 
-  EXPECT_TRUE(box.store.MoveToSpam(rows[2]));
-  EXPECT_TRUE(box.store.MoveToSpam(rows[1]));
+  EXPECT_TRUE(box.store.MoveToSpam(rows[4]));
+  EXPECT_TRUE(box.store.MoveToSpam(rows[3]));
   EXPECT_EQ(ReadAll(box.path + "/.Spam/new/1.M1.h"), bytes);
   const timespec t = MTime(box.path + "/.Spam/new/1.M1.h");
   EXPECT_EQ(std::to_string(t.tv_sec - kBase) + "." + std::to_string(t.tv_nsec), "1.123456789");
   EXPECT_TRUE(fs::exists(box.path + "/.Spam/cur/2.M2.h:2,S"));
-  EXPECT_EQ(box.Listing(), "1:ham,");
-}
 
-TEST(SpamFolder, MoveOfAGoneMessageFailsAndNeverReplaces) {
-  Inbox box;
-  box.Put("new/2.M2.h", Message("two"), kBase + 2);
-  box.Put("new/3.M3.h", Message("three"), kBase + 3);
-  ASSERT_TRUE(box.store.OpenSpamFolder());
-  const auto rows = box.Rows();
-  ASSERT_EQ(rows.size(), 2u);
-  fs::remove(box.path + "/new/2.M2.h");
+  fs::remove(box.path + "/new/4.M4.h");
   EXPECT_FALSE(box.store.MoveToSpam(rows[1]));
-
-  box.Put(".Spam/new/3.M3.h", "already here");
+  box.Put(".Spam/new/5.M5.h", "already here");
   EXPECT_FALSE(box.store.MoveToSpam(rows[0]));
-  EXPECT_EQ(ReadAll(box.path + "/.Spam/new/3.M3.h") + "|" + ReadAll(box.path + "/new/3.M3.h"),
-            "already here|" + Message("three"));
-  EXPECT_EQ(box.store.InboxRowCount(), 1);
+  EXPECT_EQ(ReadAll(box.path + "/.Spam/new/5.M5.h") + "|" + ReadAll(box.path + "/new/5.M5.h"),
+            "already here|" + Message("five"));
+  EXPECT_EQ(box.Listing(), "2:five,ham,");
 }
 
-// Permissions bind ordinary users only; the test suite also runs as one.
-TEST(Permissions, UnreadableMessageAndReadOnlyInbox) {
+// Permissions bind ordinary users only; the test suite also runs as one. A
+// spam folder that cannot be made is the scan's test (a file in its way).
+TEST(Permissions, AnUnreadableMessageIsARowWithoutColumns) {
   if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
   Inbox box;
   box.Put("new/1.M1.h", Message("secret"), kBase + 1);
@@ -322,10 +311,6 @@ TEST(Permissions, UnreadableMessageAndReadOnlyInbox) {
   fs::permissions(box.path + "/new/1.M1.h", fs::perms::owner_read);
   SetTime(box.path + "/new", kBase, 5);
   EXPECT_EQ(box.Listing(), "2:open,secret,");
-
-  fs::permissions(box.path, fs::perms::owner_read | fs::perms::owner_exec);
-  EXPECT_FALSE(box.store.OpenSpamFolder());
-  EXPECT_FALSE(fs::exists(box.path + "/.Spam"));
 }
 
 TEST(MailStores, ListedByNameAndCreatedWhenMissing) {
