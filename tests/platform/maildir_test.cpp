@@ -135,9 +135,8 @@ TEST(MailHeaders, MegabytesOfHeaders) {
   for (int i = 0; i < 100000; ++i) block += "\n x";  // one folded Subject of 300 KB
   for (int i = 0; i < 100000; ++i) block += "\nX-Filler-" + std::to_string(i) + ": 0123456789";
   const MailHeaders h = ParseMailHeaders(block + "\n\nbody");
-  EXPECT_EQ(h.subject.substr(0, 7), "groß x");
-  EXPECT_EQ(h.subject.size(), 5 + 2 * 100000u);
-  EXPECT_EQ(h.senderAddress, "big@example.org");
+  EXPECT_EQ(h.subject.substr(0, 7) + "|" + std::to_string(h.subject.size()) + "|" + h.senderAddress,
+            "groß x|200005|big@example.org");
 }
 
 TEST(CanonicalLineEnds, EveryBareLineFeedGetsItsCarriageReturn) {
@@ -166,7 +165,6 @@ TEST(ContentsTable, RowsIdsFlagsAndOrder) {
   fs::create_directories(box.path + "/.Spam/cur");
   box.Put(".Spam/cur/1007.M7.host:2,S", Message("spam"), kBase + 50);
 
-  EXPECT_TRUE(box.store.HasInbox());
   EXPECT_EQ(box.Listing(), "5:keyword,Grüße,seen(S),flagged,no info,");  // equal times by name
   const std::vector<MailRow> rows = box.Rows();
   const auto columns = [](const MailRow& r) {
