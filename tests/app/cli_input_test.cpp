@@ -7,21 +7,9 @@
 #include <functional>
 
 #include "app/stdin_text.h"
-#include "platform/maildir.h"
 #include "support/run_command.h"
 #include "support/storage_helpers.h"
 #include "support/temp_root.h"
-
-// Sanitizers reserve far more address space than any limit the endless
-// input could be caught by.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define VARNOX_NO_MEMORY_LIMIT 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
-    __has_feature(memory_sanitizer)
-#define VARNOX_NO_MEMORY_LIMIT 1
-#endif
-#endif
 
 namespace varnox {
 namespace {
@@ -36,17 +24,18 @@ using testsupport::WriteFile;
 
 // A shell line in which {v} is the varnox under test; standard error joins
 // the output. Memory is capped so that a reader that never stops fails
-// instead of filling the machine.
+// instead of filling the machine (not under sanitizers, which reserve far
+// more address space than any such cap).
 CommandOutput Shell(std::string line, const std::string& root) {
   for (auto at = line.find("{v}"); at != std::string::npos; at = line.find("{v}"))
     line.replace(at, 3, VARNOX_BINARY);
-#ifndef VARNOX_NO_MEMORY_LIMIT
+#if !defined(VARNOX_SANITIZED) && !defined(__SANITIZE_ADDRESS__)
   line = "ulimit -v 2000000; " + line;
 #endif
   return RunShell("export VARNOX_ROOT='" + root + "'; " + line + " 2>&1");
 }
 
-TEST(CommandLine, RulesThatWouldMatchEverythingOrNothingAreRefused) {
+TEST(CommandLine, RulesMatchingAllOrNothingAreRefusedAndFromWithBadBytesMatches) {
   TempRoot root;
   const struct {
     const char* args;
@@ -61,7 +50,7 @@ TEST(CommandLine, RulesThatWouldMatchEverythingOrNothingAreRefused) {
       {"--sender x --message y --certainty 90.5", 1, "whole number from 1 to 100"},
       {"--sender x --message y --certainty 100", 0, ""},
       {"--sender '' --message 'buy now' --certainty 1", 0, ""},
-      {"--by-sender --sender spam.example --message ''", 0, ""},
+      {"--by-sender --sender example.com --message ''", 0, ""},
   };
   for (const auto& c : cases) {
     const CommandOutput r = Shell(std::string("{v} rules add ") + c.args, root.path());
@@ -71,7 +60,13 @@ TEST(CommandLine, RulesThatWouldMatchEverythingOrNothingAreRefused) {
   EXPECT_EQ(Shell("{v} rules", root.path()).out,
             "1\tx\t0\t0\t100\ty\n"
             "2\t\t0\t0\t1\tbuy now\n"
-            "3\tspam.example\t1\t0\t90\t\n");
+            "3\texample.com\t1\t0\t90\t\n");
+  // An invalid byte in From: still meets the sender rule (the header
+  // parser's table pins the decoded address).
+  const CommandOutput r =
+      Shell("printf 'From: <x\\377@example.com>\\nSubject: t\\n\\nhi\\n' | {v} check", root.path());
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("spam (rule 3, sender rule)"), std::string::npos) << r.out;
 }
 
 TEST(CommandLine, InputStopsAtItsFirstNulAndHasALimit) {
@@ -99,33 +94,6 @@ TEST(CommandLine, InputStopsAtItsFirstNulAndHasALimit) {
     EXPECT_EQ(r.status, c.status) << c.line << "\n" << r.out.substr(0, 300);
     EXPECT_NE(r.out.find(c.says), std::string::npos) << c.line << "\n" << r.out.substr(0, 300);
   }
-}
-
-TEST(CommandLine, AnInvalidByteInFromStillMeetsSenderRules) {
-  const struct {
-    std::string from;
-    std::string name, address;
-  } cases[] = {
-      {"<x\xff@example.com>", "", "x\uFFFD@example.com"},
-      {"x\xff@example.com", "", "x\uFFFD@example.com"},
-      {"J\xfcrgen <j@example.com>", "J\u00fcrgen", "j@example.com"},  // read as Latin-1
-      {"J\xfcrgen <j\xfc@example.com>", "J\uFFFDrgen", "j\uFFFD@example.com"},
-      {"=?UTF-8?Q?a=FF?= <x\xff@example.com>", "a?", "x\uFFFD@example.com"},
-      {"<a b@example.com>", "", "a b@example.com"},
-  };
-  for (const auto& c : cases) {
-    const MailHeaders h = ParseMailHeaders("From: " + c.from + "\nSubject: t\n\n");
-    EXPECT_EQ(h.senderName, c.name) << c.from;
-    EXPECT_EQ(h.senderAddress, c.address) << c.from;
-  }
-
-  TempRoot root;
-  ASSERT_EQ(
-      Shell("{v} rules add --by-sender --sender example.com --message ''", root.path()).status, 0);
-  const CommandOutput r =
-      Shell("printf 'From: <x\\377@example.com>\\nSubject: t\\n\\nhi\\n' | {v} check", root.path());
-  EXPECT_EQ(r.status, 1) << r.out;
-  EXPECT_NE(r.out.find("spam (rule 1, sender rule)"), std::string::npos) << r.out;
 }
 
 // A file where a folder should be.

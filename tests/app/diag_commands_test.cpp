@@ -18,41 +18,31 @@ Result Varnox(const std::string& args, const std::string& input) {
   return RunShell(std::string(VARNOX_BINARY) + " " + args + " < " + (folder / "in"));
 }
 
-// Each command's output, exactly.
-TEST(DiagCommands, PrintTheirResult) {
+// Each command's output, exactly; refused arguments fail with no output.
+TEST(DiagCommands, PrintTheirResultOrRefuse) {
+  const std::string similar =
+      "hits: 3\nmessage tokens: 4\nrule tokens: 4\nsimilarity 1: 75.00\nsimilarity 2: 75.00\n";
   const struct {
     const char* args;
     std::string input, out;
+    bool ok;
   } cases[] = {
-      {"tokens", "Win a FREE prize, win now!", "a free now prize win \n"},
-      {"tokens", std::string("stop\0ignored", 12), "stop \n"},
-      {"tokens", "", "\n"},
-      {"fingerprint", "abc", "a448017aaf21d8525fc10ae87aa6729d\n"},  // MD4 in hex
-      {"html2txt", "<p>Hello &amp; <b>bye</b>", "\n\nHello & bye"},
+      {"tokens", "Win a FREE prize, win now!", "a free now prize win \n", true},
+      {"fingerprint", "abc", "a448017aaf21d8525fc10ae87aa6729d\n", true},  // MD4 in hex
+      {"html2txt", "<p>Hello &amp; <b>bye</b>", "\n\nHello & bye", true},
+      {"similar --rule-text 'cheap pills online now' --certainty 75", "Buy cheap pills online",
+       similar + "certainty: 75.000\nmatch: yes\n", true},
+      {"similar --rule-text 'cheap pills online now'", "Buy cheap pills online",
+       similar + "certainty: 90.000\nmatch: no\n", true},  // 90 by default
+      {"similar", "x", "", false},
+      {"similar --rule-text a --certainty abc", "x", "", false},
+      {"no-such-command", "", "", false},
   };
   for (const auto& c : cases) {
     const Result r = Varnox(c.args, c.input);
-    EXPECT_EQ(r.status, 0) << c.args;
+    EXPECT_EQ(r.status == 0, c.ok) << c.args;
     EXPECT_EQ(r.out, c.out) << c.args;
   }
-}
-
-TEST(DiagCommands, SimilarReportsHitsSimilaritiesAndVerdict) {
-  Result r = Varnox("similar --rule-text 'cheap pills online now' --certainty 75",
-                    "Buy cheap pills online");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("hits: 3\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("similarity 1: 75.00\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("similarity 2: 75.00\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("match: yes\n"), std::string::npos) << r.out;
-  r = Varnox("similar --rule-text 'cheap pills online now'", "Buy cheap pills online");
-  EXPECT_NE(r.out.find("match: no\n"), std::string::npos) << r.out;  // 90 by default
-}
-
-TEST(DiagCommands, BadArgumentsAreRefused) {
-  EXPECT_NE(Varnox("similar", "x").status, 0);
-  EXPECT_NE(Varnox("similar --rule-text a --certainty abc", "x").status, 0);
-  EXPECT_NE(Varnox("no-such-command", "").status, 0);
 }
 
 TEST(DiagCommands, AReadFailureExitsTwoWithAReason) {

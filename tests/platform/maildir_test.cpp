@@ -54,6 +54,12 @@ struct Inbox {
     EXPECT_TRUE(store.ContentsTable(rows));
     return rows;
   }
+  // The count, then each row's subject, "(S)" when read, newest first.
+  std::string Listing() {
+    std::string out = std::to_string(store.InboxRowCount()) + ":";
+    for (const MailRow& r : Rows()) out += r.subject + (r.read ? "(S)," : ",");
+    return out;
+  }
   // Folder times in the past: the state of an inbox nobody touched lately.
   void Settle() {
     SetTime(path + "/new", kBase);
@@ -70,6 +76,7 @@ TEST(MailHeaders, ColumnsOfHeaderBlocks) {
       {"Subject: =?ISO-8859-1?Q?Gr=FC=DFe?= aus K=?iso-8859-1?b?9mxu?=", "Grüße aus Köln||"},
       {"Subject: =?UTF-8?Q?one?=\n =?UTF-8?Q?_two?=\n\tthree", "one two three||"},
       {"Subject:   plain text  ", "plain text||"},
+      {"Subject: =?UTF-8?Q?a=0D=0Ab?=", "a  b||"},  // no line breaks in a column
       // A charset nobody knows: the bytes still become valid UTF-8.
       {"Subject: =?x-unknown?Q?caf=C3=A9?=", "café||"},
       // From gives the mailbox or nothing.
@@ -81,6 +88,13 @@ TEST(MailHeaders, ColumnsOfHeaderBlocks) {
       {"from: undisclosed-recipients:;", "||"},
       {"from: Team: a@example.org, b@example.org;", "||"},
       {"from: Just A Name", "|Just A Name|"},
+      // Undecodable bytes: Latin-1 in a name, U+FFFD in an address.
+      {"From: <x\xff@example.com>", "||x\uFFFD@example.com"},
+      {"From: x\xff@example.com", "||x\uFFFD@example.com"},
+      {"From: J\xfcrgen <j@example.com>", "|J\u00fcrgen|j@example.com"},
+      {"From: J\xfcrgen <j\xfc@example.com>", "|J\uFFFDrgen|j\uFFFD@example.com"},
+      {"From: =?UTF-8?Q?a=FF?= <x\xff@example.com>", "|a?|x\uFFFD@example.com"},
+      {"From: <a b@example.com>", "||a b@example.com"},
       // Only the header block counts, and its first subject.
       {"Received: x\nsubject : first\nSubject: second\nFrom: a@example.org\n\nSubject: body",
        "first||a@example.org"},
@@ -91,20 +105,17 @@ TEST(MailHeaders, ColumnsOfHeaderBlocks) {
     const MailHeaders h = ParseMailHeaders(block + "\r\n\r\n");
     EXPECT_EQ(h.subject + "|" + h.senderName + "|" + h.senderAddress, columns) << block;
   }
-  const std::string unknown = ParseMailHeaders("Subject: =?x-unknown?Q?caf=E9?=\n").subject;
-  EXPECT_TRUE(IsUtf8(unknown) && unknown.starts_with("caf")) << unknown;
 }
 
 TEST(MailHeaders, BadBytesGiveValidUtf8) {
   const std::string subject =
-      ParseMailHeaders(std::string("Subject: caf\xe9 \xff\xfe\x80 =?UTF-8?B?////?= a") + '\0' +
-                       "b\n")
+      ParseMailHeaders(std::string("Subject: caf\xe9 \xff\xfe\x80 "
+                                   "=?UTF-8?B?////?= =?x-unknown?Q?caf=E9?= a") +
+                       '\0' + "b\n")
           .subject;
-  EXPECT_TRUE(IsUtf8(subject) && subject.starts_with("caf") &&
+  EXPECT_TRUE(IsUtf8(subject) && subject.starts_with("caf") && subject.rfind("caf") > 0 &&
               subject.find('\0') == std::string::npos)
       << subject;
-  // Line breaks encoded into a word do not reach a column.
-  EXPECT_EQ(ParseMailHeaders("Subject: =?UTF-8?Q?a=0D=0Ab?=\n").subject, "a  b");
 
   std::mt19937 rng(7);
   const std::string alphabet = "Subject:From=?UTF-8?Q?B?<>@\"\\;,\r\n \t\x80\xc3\xff";
@@ -124,9 +135,8 @@ TEST(MailHeaders, MegabytesOfHeaders) {
   for (int i = 0; i < 100000; ++i) block += "\n x";  // one folded Subject of 300 KB
   for (int i = 0; i < 100000; ++i) block += "\nX-Filler-" + std::to_string(i) + ": 0123456789";
   const MailHeaders h = ParseMailHeaders(block + "\n\nbody");
-  EXPECT_EQ(h.subject.substr(0, 7), "groß x");
-  EXPECT_EQ(h.subject.size(), 5 + 2 * 100000u);
-  EXPECT_EQ(h.senderAddress, "big@example.org");
+  EXPECT_EQ(h.subject.substr(0, 7) + "|" + std::to_string(h.subject.size()) + "|" + h.senderAddress,
+            "groß x|200005|big@example.org");
 }
 
 TEST(CanonicalLineEnds, EveryBareLineFeedGetsItsCarriageReturn) {
@@ -155,13 +165,8 @@ TEST(ContentsTable, RowsIdsFlagsAndOrder) {
   fs::create_directories(box.path + "/.Spam/cur");
   box.Put(".Spam/cur/1007.M7.host:2,S", Message("spam"), kBase + 50);
 
-  EXPECT_TRUE(box.store.HasInbox());
-  EXPECT_EQ(box.store.InboxRowCount(), 5);
+  EXPECT_EQ(box.Listing(), "5:keyword,Grüße,seen(S),flagged,no info,");  // equal times by name
   const std::vector<MailRow> rows = box.Rows();
-  ASSERT_EQ(rows.size(), 5u);
-  std::string order;
-  for (const MailRow& r : rows) order += r.subject + ",";
-  EXPECT_EQ(order, "keyword,Grüße,seen,flagged,no info,");  // equal times by name
   const auto columns = [](const MailRow& r) {
     return r.entryId + "|" + r.fileName + "|" + r.subfolder + "|" + r.senderName + "|" +
            r.senderAddress + "|" + std::to_string(r.deliveryTime) + "|" + std::to_string(r.size);
@@ -169,184 +174,130 @@ TEST(ContentsTable, RowsIdsFlagsAndOrder) {
   EXPECT_EQ(columns(rows[1]), "1001.M1.host|1001.M1.host|new|Ann|ann@example.org|" +
                                   std::to_string(kBase + 30) + "|" + std::to_string(first.size()));
   EXPECT_EQ(columns(rows[2]).substr(0, 45), "1002.M2.host,S=99|1002.M2.host,S=99:2,RS|cur|");
-  std::string read;
-  for (const MailRow& r : rows) read += r.read ? 'S' : '-';
-  EXPECT_EQ(read, "--S--");
 }
 
-TEST(ContentsTable, ListingFollowsEveryChange) {
+TEST(ContentsTable, ListingFollowsEveryChangeTheFolderTimesShow) {
   Inbox box;
   box.Put("new/1.M1.h", Message("one"), kBase + 1);
   box.Put("new/2.M2.h", Message("two"), kBase + 2);
   box.Settle();
-  ASSERT_EQ(box.Rows().size(), 2u);
-  ASSERT_EQ(box.store.InboxRowCount(), 2);
-
+  ASSERT_EQ(box.Listing(), "2:two,one,");
+  // A file slipped in without the folder's time moving is not seen...
   box.Put("new/3.M3.h", Message("three"), kBase + 3);
-  EXPECT_EQ(box.store.InboxRowCount(), 3);
-  EXPECT_EQ(box.Rows()[0].subject, "three");
-
+  box.Settle();
+  EXPECT_EQ(box.Listing(), "2:two,one,");
+  // ...until the time moves, by a single nanosecond.
+  SetTime(box.path + "/new", kBase, 1);
+  EXPECT_EQ(box.Listing(), "3:three,two,one,");
   fs::rename(box.path + "/new/1.M1.h", box.path + "/cur/1.M1.h:2,S");
-  auto rows = box.Rows();
-  ASSERT_EQ(rows.size(), 3u);
-  EXPECT_EQ(rows[2].fileName, "1.M1.h:2,S");
-  EXPECT_TRUE(rows[2].read);
-  EXPECT_EQ(rows[2].subject, "one");
-
+  EXPECT_EQ(box.Listing(), "3:three,two,one(S),");
+  EXPECT_EQ(box.Rows()[2].fileName, "1.M1.h:2,S");
   fs::remove(box.path + "/new/2.M2.h");
-  EXPECT_EQ(box.store.InboxRowCount(), 2);
-  EXPECT_EQ(box.Rows().size(), 2u);
-
+  EXPECT_EQ(box.Listing(), "2:three,one(S),");
   // Same name, new bytes and size, same time: the columns are read again.
   box.Put("tmp/3.M3.h", Message("three, rewritten"), kBase + 3);
   fs::rename(box.path + "/tmp/3.M3.h", box.path + "/new/3.M3.h");
-  EXPECT_EQ(box.Rows()[0].subject, "three, rewritten");
-}
-
-TEST(ContentsTable, FolderTimesDecideWhenToReadAgain) {
-  Inbox box;
-  box.Put("new/1.M1.h", Message("one"));
-  box.Settle();
-  ASSERT_EQ(box.store.InboxRowCount(), 1);
-  ASSERT_EQ(box.Rows().size(), 1u);
-  // A file slipped in without the folder's time moving is not seen...
-  box.Put("new/2.M2.h", Message("two"));
-  box.Settle();
-  EXPECT_EQ(box.store.InboxRowCount(), 1);
-  EXPECT_EQ(box.Rows().size(), 1u);
-  // ...until the time moves, by a single nanosecond.
-  SetTime(box.path + "/new", kBase, 1);
-  EXPECT_EQ(box.store.InboxRowCount(), 2);
-  EXPECT_EQ(box.Rows().size(), 2u);
+  EXPECT_EQ(box.Listing(), "2:three, rewritten,one(S),");
 
   // A folder changed just now may change again within the same timestamp
   // tick, leaving its time as it was: such a listing is not kept.
-  box.Put("new/3.M3.h", Message("three"));
-  ASSERT_EQ(box.store.InboxRowCount(), 3);
-  ASSERT_EQ(box.Rows().size(), 3u);
+  box.Put("new/4.M4.h", Message("four"), kBase + 4);
+  ASSERT_EQ(box.Listing(), "3:four,three, rewritten,one(S),");
   const timespec t = MTime(box.path + "/new");
-  box.Put("new/4.M4.h", Message("four"));
+  box.Put("new/5.M5.h", Message("five"), kBase + 5);
   SetTime(box.path + "/new", t.tv_sec, t.tv_nsec);
-  EXPECT_EQ(box.store.InboxRowCount(), 4);
-  EXPECT_EQ(box.Rows().size(), 4u);
+  EXPECT_EQ(box.Listing(), "4:five,four,three, rewritten,one(S),");
 }
 
-TEST(ContentsTable, GarbageFilesAreListed) {
+// Odd files are listed, with the columns their header blocks allow, and
+// read as canonical text or refused.
+TEST(ContentsTable, GarbageFilesAreListedAndRead) {
   Inbox box;
-  box.Put("new/2.M2.h", std::string("Subject: nul\0byte\nFrom: \0\n\nx", 28), kBase + 2);
-  box.Put("new/3.M3.h", "", kBase + 3);
-  box.Put("new/4.M4.h", "Subject: no body, no end of line", kBase + 4);
+  box.Put("new/1.M1.h", "Subject: a\n\nline\r\nbare\nlone\rend\n", kBase + 1);
+  box.Put("new/2.M2.h", "", kBase + 2);
+  box.Put("new/3.M3.h", "\n\n\n", kBase + 3);
+  box.Put("new/4.M4.h", std::string(100000, '\n'), kBase + 4);
+  box.Put("new/5.M5.h", std::string("Subject: nul\0byte\nFrom: \0\n\nx", 28), kBase + 5);
+  box.Put("new/6.M6.h", "Subject: no body, no end of line", kBase + 6);
   // Three megabytes of header lines: the columns come from the block's start.
   std::string headers = "Subject: big\nFrom: Big <big@example.org>\n";
   while (headers.size() < 3'000'000) headers += "X-Filler: 0123456789abcdef\n";
-  box.Put("cur/5.M5.h:2,S", headers + "\nbody\n", kBase);
+  box.Put("cur/7.M7.h:2,S", headers + "\nbody\n", kBase);
+  ASSERT_EQ(box.Listing(), "7:no body, no end of line,nul byte,,,,a,big(S),");
   const auto rows = box.Rows();
-  ASSERT_EQ(rows.size(), 4u);
-  EXPECT_EQ(rows[3].senderAddress, "big@example.org");
-  for (const MailRow& r : rows) EXPECT_TRUE(IsUtf8(r.subject + r.senderName + r.senderAddress));
-  EXPECT_EQ(rows[0].subject, "no body, no end of line");
-  EXPECT_EQ(rows[2].subject, "nul byte");
-  EXPECT_EQ(rows[1].size, 0);
-}
+  EXPECT_EQ(rows[1].senderName + rows[1].senderAddress + "|" + rows[6].senderAddress + "|" +
+                std::to_string(rows[4].size),
+            "|big@example.org|0");
 
-TEST(ReadMimeText, CanonicalTextAndErrors) {
-  Inbox box;
-  box.Put("new/1.M1.h", "Subject: a\n\nline\r\nbare\nlone\rend\n");
-  box.Put("new/2.M2.h", "");
-  box.Put("new/3.M3.h", "\n\n\n");
-  box.Put("new/4.M4.h", std::string(100000, '\n'));
-  auto rows = box.Rows();
-  ASSERT_EQ(rows.size(), 4u);
   std::string text = "old", error;
-  ASSERT_TRUE(box.store.ReadMimeText(rows[0], text, error));
-  EXPECT_EQ(text, "Subject: a\r\n\r\nline\r\nbare\r\nlone\rend\r\n");
-  EXPECT_FALSE(box.store.ReadMimeText(rows[1], text, error));
-  EXPECT_EQ(error, "BodySize failed.");
-  EXPECT_TRUE(text.empty());
-  ASSERT_TRUE(box.store.ReadMimeText(rows[2], text, error));
-  EXPECT_EQ(text, "\r\n\r\n\r\n");
-  ASSERT_TRUE(box.store.ReadMimeText(rows[3], text, error));  // more CRs than spare room
-  EXPECT_TRUE(text.size() == 200000 && text.find("\n\n") == std::string::npos &&
-              text.find("\r\r") == std::string::npos);
-
+  const auto read = [&](const MailRow& row) {
+    return box.store.ReadMimeText(row, text, error) ? text : text + "failed: " + error;
+  };
+  EXPECT_EQ(read(rows[5]), "Subject: a\r\n\r\nline\r\nbare\r\nlone\rend\r\n");
+  EXPECT_EQ(read(rows[4]), "failed: BodySize failed.");
+  EXPECT_EQ(read(rows[3]), "\r\n\r\n\r\n");
+  std::string crlf;  // more CRs than spare room
+  for (int i = 0; i < 100000; ++i) crlf += "\r\n";
+  EXPECT_TRUE(read(rows[2]) == crlf);
   fs::remove(box.path + "/new/1.M1.h");
-  EXPECT_FALSE(box.store.ReadMimeText(rows[0], text, error));
-  EXPECT_EQ(error, "OpenProperty failed.");
-  MailRow outside = rows[2];
+  EXPECT_EQ(read(rows[5]), "failed: OpenProperty failed.");
+  MailRow outside = rows[3];
   outside.subfolder = "../..";
   outside.entryId.clear();
-  EXPECT_FALSE(box.store.ReadMimeText(outside, text, error));
-  EXPECT_EQ(error, "OpenProperty failed.");
+  EXPECT_EQ(read(outside), "failed: OpenProperty failed.");
 }
 
-TEST(SpamFolder, CreatedThenMoveKeepsNameBytesAndTime) {
+// Moves keep name, bytes and time; a gone message or a name taken in
+// .Spam fails the move and replaces nothing.
+TEST(SpamFolder, CreatedThenMovesKeepOrRefuse) {
   Inbox box;
   const std::string bytes = Message("spam") + std::string(5000, 'x');
   box.Put("new/1.M1.h", bytes, kBase + 1);
+  SetTime(box.path + "/new/1.M1.h", kBase + 1, 123456789);
   box.Put("cur/2.M2.h:2,S", Message("seen spam"), kBase + 2);
   box.Put("cur/3.M3.h:2,", Message("ham"), kBase + 3);
-  SetTime(box.path + "/new/1.M1.h", kBase + 1, 123456789);
+  box.Put("new/4.M4.h", Message("gone"), kBase + 4);
+  box.Put("new/5.M5.h", Message("five"), kBase + 5);
   ASSERT_TRUE(box.store.OpenSpamFolder());
+  ASSERT_TRUE(box.store.OpenSpamFolder());  // opens the existing one
   for (const char* sub : {"cur", "new", "tmp"})
     EXPECT_TRUE(fs::is_directory(box.path + "/.Spam/" + sub));
-  EXPECT_TRUE(fs::is_regular_file(box.path + "/.Spam/maildirfolder"));
-  EXPECT_EQ(fs::file_size(box.path + "/.Spam/maildirfolder"), 0u);
-  EXPECT_TRUE(box.store.OpenSpamFolder());  // opens the existing one
-  auto rows = box.Rows();
-  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(ReadAll(box.path + "/.Spam/maildirfolder"), "");
+  const auto rows = box.Rows();
+  ASSERT_EQ(rows.size(), 5u);
 
-  EXPECT_TRUE(box.store.MoveToSpam(rows[2]));
-  EXPECT_TRUE(box.store.MoveToSpam(rows[1]));
+  EXPECT_TRUE(box.store.MoveToSpam(rows[4]));
+  EXPECT_TRUE(box.store.MoveToSpam(rows[3]));
   EXPECT_EQ(ReadAll(box.path + "/.Spam/new/1.M1.h"), bytes);
   const timespec t = MTime(box.path + "/.Spam/new/1.M1.h");
-  EXPECT_EQ(t.tv_sec, kBase + 1);
-  EXPECT_EQ(t.tv_nsec, 123456789);
+  EXPECT_EQ(std::to_string(t.tv_sec - kBase) + "." + std::to_string(t.tv_nsec), "1.123456789");
   EXPECT_TRUE(fs::exists(box.path + "/.Spam/cur/2.M2.h:2,S"));
-  EXPECT_EQ(box.store.InboxRowCount(), 1);
-  rows = box.Rows();
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0].subject, "ham");
-}
 
-TEST(SpamFolder, MoveOfAGoneMessageFailsAndNeverReplaces) {
-  Inbox box;
-  box.Put("new/2.M2.h", Message("two"), kBase + 2);
-  box.Put("new/3.M3.h", Message("three"), kBase + 3);
-  ASSERT_TRUE(box.store.OpenSpamFolder());
-  const auto rows = box.Rows();
-  ASSERT_EQ(rows.size(), 2u);
-  fs::remove(box.path + "/new/2.M2.h");
+  fs::remove(box.path + "/new/4.M4.h");
   EXPECT_FALSE(box.store.MoveToSpam(rows[1]));
-
-  box.Put(".Spam/new/3.M3.h", "already here");
+  box.Put(".Spam/new/5.M5.h", "already here");
   EXPECT_FALSE(box.store.MoveToSpam(rows[0]));
-  EXPECT_EQ(ReadAll(box.path + "/.Spam/new/3.M3.h"), "already here");
-  EXPECT_EQ(ReadAll(box.path + "/new/3.M3.h"), Message("three"));
-  EXPECT_EQ(box.store.InboxRowCount(), 1);
+  EXPECT_EQ(ReadAll(box.path + "/.Spam/new/5.M5.h") + "|" + ReadAll(box.path + "/new/5.M5.h"),
+            "already here|" + Message("five"));
+  EXPECT_EQ(box.Listing(), "2:five,ham,");
 }
 
-// Permissions bind ordinary users only; the test suite also runs as one.
-TEST(Permissions, UnreadableMessageAndReadOnlyInbox) {
+// Permissions bind ordinary users only; the test suite also runs as one. A
+// spam folder that cannot be made is the scan's test (a file in its way).
+TEST(Permissions, AnUnreadableMessageIsARowWithoutColumns) {
   if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
   Inbox box;
   box.Put("new/1.M1.h", Message("secret"), kBase + 1);
   box.Put("new/2.M2.h", Message("open"), kBase + 2);
   fs::permissions(box.path + "/new/1.M1.h", fs::perms::none);
-  EXPECT_EQ(box.store.InboxRowCount(), 2);
-  auto rows = box.Rows();
-  ASSERT_EQ(rows.size(), 2u);  // still a row, as counted
-  EXPECT_EQ(rows[1].subject, "");
+  EXPECT_EQ(box.Listing(), "2:open,,");  // still a row, as counted
   std::string text, error;
-  EXPECT_FALSE(box.store.ReadMimeText(rows[1], text, error));
+  EXPECT_FALSE(box.store.ReadMimeText(box.Rows()[1], text, error));
   EXPECT_EQ(error, "OpenProperty failed.");
   // Readable again: the columns are read now, though nothing else changed.
   fs::permissions(box.path + "/new/1.M1.h", fs::perms::owner_read);
   SetTime(box.path + "/new", kBase, 5);
-  EXPECT_EQ(box.Rows()[1].subject, "secret");
-
-  fs::permissions(box.path, fs::perms::owner_read | fs::perms::owner_exec);
-  EXPECT_FALSE(box.store.OpenSpamFolder());
-  EXPECT_FALSE(fs::exists(box.path + "/.Spam"));
+  EXPECT_EQ(box.Listing(), "2:open,secret,");
 }
 
 TEST(MailStores, ListedByNameAndCreatedWhenMissing) {
@@ -365,10 +316,9 @@ TEST(MailStores, ListedByNameAndCreatedWhenMissing) {
   ASSERT_TRUE(WriteFile(mail + "/afile", "x"));
   fs::create_directories(mail + "/MMS");
   ASSERT_TRUE(ListMailStores(mail, stores));
-  ASSERT_EQ(stores.size(), 3u);
-  EXPECT_EQ(stores[0], std::make_pair(std::string("MMS"), mail + "/MMS"));
-  EXPECT_EQ(stores[1].first, "Personal");
-  EXPECT_EQ(stores[2], std::make_pair(std::string("Work"), mail + "/Work"));
+  std::string listed;
+  for (const auto& [name, path] : stores) listed += name + "=" + path + ",";
+  EXPECT_EQ(listed, "MMS=" + mail + "/MMS,Personal=" + mail + "/Personal,Work=" + mail + "/Work,");
 
   ASSERT_TRUE(WriteFile(root / "file", "x"));
   EXPECT_FALSE(ListMailStores(root / "file", stores));
