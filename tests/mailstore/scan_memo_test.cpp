@@ -98,25 +98,19 @@ struct World {
   int deliveries = 0;
 };
 
-std::string Sender(int i) {
-  return i % 5 == 0 ? "Deals <d" + std::to_string(i) + "@spam.example>"
-                    : "Friend <f" + std::to_string(i) + "@example.org>";
-}
-
-std::string Body(int i) {
-  static const char* topics[] = {
-      "garden party on sunday with cake", "cheap watches replica luxury brand sale",
-      "quarterly report numbers for the board", "lottery winner claim your prize money now"};
-  return std::string(topics[i % 4]) + " note " + std::to_string(i);
-}
-
 TEST(ScanMemoTest, TheMemoChangesNoOutcome) {
   InitMailHeaderParser();
   CreateHtmlConverter();
   World on(true), off(false);
+  // Message i: every fifth from a spam sender, four topics in turn.
   auto arrive = [&](World& w, const std::string& sub, int i) {
-    const std::string name = std::to_string(1000 + i) + ".M" + std::to_string(i) + ".host";
-    w.Deliver(sub, name + (sub == "cur" ? ":2,S" : ""), Sender(i), Body(i));
+    static const char* topics[] = {
+        "garden party on sunday with cake", "cheap watches replica luxury brand sale",
+        "quarterly report numbers for the board", "lottery winner claim your prize money now"};
+    const std::string n = std::to_string(i);
+    w.Deliver(sub, std::to_string(1000 + i) + ".M" + n + ".host" + (sub == "cur" ? ":2,S" : ""),
+              i % 5 == 0 ? "Deals <d" + n + "@spam.example>" : "Friend <f" + n + "@example.org>",
+              std::string(topics[i % 4]) + " note " + n);
   };
   struct Step {
     std::string what;

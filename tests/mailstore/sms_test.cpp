@@ -5,7 +5,6 @@
 #include <filesystem>
 
 #include "mailstore/auto_response.h"
-#include "mailstore/process.h"
 #include "platform/sms_spool.h"
 #include "storage/init_storage.h"
 #include "support/run_command.h"
@@ -20,8 +19,7 @@ using namespace testsupport;
 
 std::vector<std::string> Outgoing(const std::string& spool) {
   std::vector<std::string> texts;
-  for (const auto& e : fs::directory_iterator(spool + "/outgoing"))
-    texts.push_back(ReadAll(e.path().string()));
+  for (const std::string& file : FilesUnder(spool + "/outgoing")) texts.push_back(ReadAll(file));
   std::sort(texts.begin(), texts.end());
   return texts;
 }
@@ -72,10 +70,8 @@ TEST(AutoResponse, EachRequestOfAResponseRuleIsAnsweredOnce) {
   EXPECT_EQ(responder.RunCycle(), 0);  // no request file
   EXPECT_EQ(reloads, 0);
 
-  ASSERT_TRUE(storage.locations.AppendResponseRequest(1));
-  ASSERT_TRUE(storage.locations.AppendResponseRequest(1));
-  ASSERT_TRUE(storage.locations.AppendResponseRequest(2));
-  ASSERT_TRUE(storage.locations.AppendResponseRequest(99));  // no such rule
+  // Rule 1 twice, rule 2 (its response off), and 99, no rule at all.
+  for (int id : {1, 1, 2, 99}) ASSERT_TRUE(storage.locations.AppendResponseRequest(id));
   EXPECT_EQ(responder.RunCycle(), 2);
   EXPECT_EQ(reloads, 1);
   EXPECT_EQ(Outgoing(root / "spool"),
@@ -106,13 +102,13 @@ TEST(CheckCommand, ExitStatusTellsTheVerdict) {
                         "From: a@b.example\nSubject: Replica\nContent-Type: text/plain\n\n"
                         "Cheap replica watches of luxury brands!\n"));
   ASSERT_TRUE(WriteFile(root / "ham.eml", "From: mum@example.org\nSubject: Sunday\n\nLunch?\n"));
-  EXPECT_EQ(RunVarnox("check --root " + root.path() + " " + root / "spam.eml"), 1);
-  EXPECT_EQ(RunVarnox("check --root " + root.path() + " " + root / "ham.eml"), 0);
-  EXPECT_EQ(RunVarnox("check --root " + root.path() + " " + root / "missing.eml"), 2);
-  EXPECT_EQ(RunVarnox("check --root " + root.path() + " " + root / "spam.eml " + root / "ham.eml"),
-            0);
-  EXPECT_EQ(
-      RunVarnox("check --root " + root.path() + " " + root / "ham.eml " + root / "missing.eml"), 2);
+  // Of several files, the last one's verdict counts, and any that is missing.
+  const std::string check = "check --root " + root.path() + " " + root.path();
+  EXPECT_EQ(RunVarnox(check + "/spam.eml"), 1);
+  EXPECT_EQ(RunVarnox(check + "/ham.eml"), 0);
+  EXPECT_EQ(RunVarnox(check + "/missing.eml"), 2);
+  EXPECT_EQ(RunVarnox(check + "/spam.eml " + root / "ham.eml"), 0);
+  EXPECT_EQ(RunVarnox(check + "/ham.eml " + root / "missing.eml"), 2);
 }
 
 }  // namespace

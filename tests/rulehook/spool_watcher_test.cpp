@@ -190,7 +190,7 @@ TEST_F(SpoolWatcherTest, BadFilesAreSetAsideAndOddOnesStillLogged) {
       "+4901|1048576|Sunday, December 06, 2026 +4903|15|" + LongDateText(LocalTime(clock.Now())));
 }
 
-TEST_F(SpoolWatcherTest, NothingIsLostWhileTheLogCannotBeWritten) {
+TEST_F(SpoolWatcherTest, NothingIsLostWhileTheLogOrTheSpoolIsMissing) {
   ASSERT_TRUE(WriteFile(data + "ss.dat", "7\n"));  // a request not yet taken
   ASSERT_TRUE(storage.rules.AddRule("+4917", "", "", 1, 1, 90.0f));
   fs::rename(data + kSmsLogFile, root / "aside.db");
@@ -208,6 +208,11 @@ TEST_F(SpoolWatcherTest, NothingIsLostWhileTheLogCannotBeWritten) {
   EXPECT_EQ(watcher->Look().logged, 1);
   EXPECT_TRUE(Incoming().empty());
   EXPECT_EQ(Requests(), "7\n1\n");  // appended, never truncated
+
+  // A spool that went away is no error either, and is not made again.
+  fs::remove_all(spool);
+  EXPECT_EQ(LookTwice().logged, 0);
+  EXPECT_FALSE(fs::exists(spool));
 }
 
 TEST_F(SpoolWatcherTest, AFileThatCannotBeMovedIsLoggedOnceAndTriedAgainLater) {
@@ -224,12 +229,6 @@ TEST_F(SpoolWatcherTest, AFileThatCannotBeMovedIsLoggedOnceAndTriedAgainLater) {
   EXPECT_EQ(watcher->Look().moved, 1);
   EXPECT_TRUE(Incoming().empty());
   EXPECT_EQ(Log("SELECT COUNT(*) FROM Spam;"), "1");
-}
-
-TEST_F(SpoolWatcherTest, AMissingSpoolIsNoError) {
-  fs::remove_all(spool);
-  EXPECT_EQ(LookTwice().logged, 0);
-  EXPECT_FALSE(fs::exists(spool));
 }
 
 }  // namespace

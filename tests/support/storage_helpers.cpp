@@ -93,7 +93,9 @@ DataRoot::DataRoot(bool resolve) {
   fs::create_directories(DataFolder());
   CreateLog();
   std::string path, table;
-  if (resolve) EXPECT_TRUE(locations_.ResolveSmsLogPath(path, table));
+  if (resolve) {
+    EXPECT_TRUE(locations_.ResolveSmsLogPath(path, table));
+  }
 }
 
 void DataRoot::CreateLog() const {
