@@ -1,26 +1,21 @@
-// The whole program on the public SpamAssassin corpus as one Maildir store:
-// rules made from corpus messages, `varnox scan --once`, and what must hold
-// afterwards, also when the scan is killed at random points.
-#include <fcntl.h>
+// The whole program on one Maildir store of generated messages and, when it
+// is there, the public SpamAssassin corpus: rules made from spam messages,
+// `varnox scan --once` killed at random points, and what must hold
+// afterwards.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <random>
 #include <set>
-#include <thread>
 
 #include "analysis/fingerprint.h"
 #include "html2txt/html_converter.h"
 #include "mailstore/extract.h"
 #include "mailstore/process.h"
 #include "platform/maildir.h"
-#include "storage/data_locations.h"
 #include "storage/sqlite_db.h"
 #include "support/corpus.h"
 #include "support/run_command.h"
@@ -31,22 +26,13 @@ namespace varnox {
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::Query;
-using testsupport::ReadAll;
-using testsupport::RunVarnox;
-using testsupport::TempRoot;
-using testsupport::WriteFile;
+using namespace testsupport;
 
 #ifdef VARNOX_SANITIZED
 constexpr std::size_t kCorpusSample = 500;
 #else
 constexpr std::size_t kCorpusSample = 100000;
 #endif
-
-struct Corpus {
-  std::vector<std::string> paths;  // original files
-  std::vector<std::string> names;  // file names in the store
-};
 
 // Rows in the log so far; 0 while it has no table yet.
 std::size_t LoggedRows(const std::string& log) {
@@ -61,26 +47,41 @@ std::size_t LoggedRows(const std::string& log) {
 
 class CorpusScan : public ::testing::Test {
  protected:
+  // The corpus first, so the rules come from real spam when it is there.
+  // Then generated messages, so the test always runs: spam (every third,
+  // named spam-N) from a few senders with offer texts, and ordinary mail,
+  // each text of its own.
   void SetUp() override {
-    auto all = testsupport::CorpusFiles();
-    if (all.empty()) GTEST_SKIP() << "corpus missing at " << testsupport::CorpusDir();
+    auto all = CorpusFiles();
     // An even sample over every folder keeps ham and spam in it.
     const std::size_t step =
-        std::max<std::size_t>(1, all.size() / std::min(kCorpusSample, all.size()));
-    for (std::size_t i = 0; i < all.size(); i += step) corpus.paths.push_back(all[i]);
-    Fill();
-  }
-
-  // The store Corpus with a copy of every message of corpus.paths.
-  void Fill() {
+        std::max<std::size_t>(1, all.size() / std::min(kCorpusSample, all.size() + 1));
+    for (std::size_t i = 0; i < all.size(); i += step) paths.push_back(all[i]);
+    static const char* words[] = {"offer",   "cruise",  "island", "winner", "garden",  "report",
+                                  "meeting", "invoice", "travel", "family", "weekend", "project"};
+    const std::string originals = root / "originals";
+    fs::create_directories(originals);
+    for (int i = 0; i < 1500; ++i) {
+      const bool spam = i % 3 == 0;
+      std::string body;
+      for (int w = 0; w < 40; ++w) body += std::string(words[(i * 7 + w * (w + i)) % 12]) + " ";
+      const std::string from = spam ? "Deals <offers" + std::to_string(i % 29) + "@promo" +
+                                          std::to_string(i % 5) + ".example>"
+                                    : "Friend <f" + std::to_string(i) + "@example.org>";
+      paths.push_back(originals + (spam ? "/spam-" : "/ham-") + std::to_string(i));
+      ASSERT_TRUE(WriteFile(paths.back(), "From: " + from + "\nSubject: Note " + std::to_string(i) +
+                                              "\nContent-Type: text/plain; charset=us-ascii\n\n" +
+                                              body + "number " + std::to_string(i) + "\n"));
+    }
+    // The store Corpus with a copy of every message.
     inbox = root / "Mail/Corpus";
     for (const char* sub : {"new", "cur", "tmp"}) fs::create_directories(inbox + "/" + sub);
-    for (std::size_t i = 0; i < corpus.paths.size(); ++i) {
+    for (std::size_t i = 0; i < paths.size(); ++i) {
       const std::string name = std::to_string(1600000000 + i) + ".M" + std::to_string(i) +
                                ".corpus" + (i % 3 ? ":2,S" : "");
       const std::string dest = inbox + (i % 3 ? "/cur/" : "/new/") + name;
-      fs::copy_file(corpus.paths[i], dest);
-      corpus.names.push_back(name);
+      fs::copy_file(paths[i], dest);
+      names.push_back(name);
     }
   }
 
@@ -91,11 +92,10 @@ class CorpusScan : public ::testing::Test {
     CreateHtmlConverter();
     std::set<std::size_t> chosen;
     int messageRules = 0, senderRules = 0;
-    for (std::size_t i = 0; i < corpus.paths.size() && senderRules < 20; ++i) {
-      if (corpus.paths[i].find("/spam-") == std::string::npos) continue;
+    for (std::size_t i = 0; i < paths.size() && senderRules < 20; ++i) {
+      if (paths[i].find("/spam-") == std::string::npos) continue;
       MessageRecord m;
-      m.mimeText = CanonicalLineEnds(ReadAll(corpus.paths[i]));
-      m.mimeText.resize(std::strlen(m.mimeText.c_str()));
+      m.mimeText = CanonicalLineEnds(ReadAll(paths[i]).c_str());  // up to a NUL
       ReadHeaderFromText(m.mimeText, m);
       m.lowered = m.mimeText;
       LowerAscii(m.lowered);
@@ -126,21 +126,16 @@ class CorpusScan : public ::testing::Test {
 
   std::string Scan() { return "scan --once --root '" + root.path() + "'"; }
 
-  // Where each message is now: "inbox", "spam", "" (nowhere) or "both".
+  // Where message i is now: "inbox", "spam", or its places joined when it is
+  // in none or several. Each copy must be unchanged.
   std::string Where(std::size_t i) {
-    int found = 0;
     std::string where;
-    for (const std::string& folder : {inbox, inbox + "/.Spam"}) {
-      for (const char* sub : {"/new/", "/cur/"}) {
-        if (fs::exists(folder + sub + corpus.names[i])) {
-          ++found;
-          where = folder == inbox ? "inbox" : "spam";
-          EXPECT_EQ(ReadAll(folder + sub + corpus.names[i]), ReadAll(corpus.paths[i]))
-              << corpus.names[i] << " changed";
-        }
-      }
+    for (const std::string place : {"/new/", "/cur/", "/.Spam/new/", "/.Spam/cur/"}) {
+      if (!fs::exists(inbox + place + names[i])) continue;
+      where += (where.empty() ? "" : "+") + std::string(place[1] == '.' ? "spam" : "inbox");
+      EXPECT_EQ(ReadAll(inbox + place + names[i]), ReadAll(paths[i])) << names[i] << " changed";
     }
-    return found > 1 ? "both" : where;
+    return where;
   }
 
   // Checks what must hold after any run: every message once, unchanged, one
@@ -155,85 +150,37 @@ class CorpusScan : public ::testing::Test {
       EXPECT_TRUE(status.emplace(row.substr(0, bar), std::stoi(row.substr(bar + 1))).second)
           << "two rows for one fingerprint";
     }
-    for (std::size_t i = 0; i < corpus.paths.size(); ++i) {
+    for (std::size_t i = 0; i < paths.size(); ++i) {
       const std::string where = Where(i);
-      EXPECT_TRUE(where == "inbox" || where == "spam") << corpus.names[i] << ": " << where;
-      std::string text = CanonicalLineEnds(ReadAll(corpus.paths[i]));
-      text.resize(std::strlen(text.c_str()));
-      const auto it = status.find(Fingerprint(text));
+      EXPECT_TRUE(where == "inbox" || where == "spam") << names[i] << ": " << where;
       if (!complete) continue;
-      if (it != status.end()) {
-        EXPECT_EQ(where == "spam", it->second == 1) << corpus.names[i];
-      } else {
-        EXPECT_EQ(where, "inbox") << corpus.names[i] << " moved without a log row";
-      }
+      // In .Spam exactly when its row says spam; without a row, in the inbox.
+      const auto it = status.find(Print(paths[i]));
+      EXPECT_EQ(where == "spam", it != status.end() && it->second == 1) << names[i];
     }
     return status.size();
   }
 
-  std::set<std::string> DistinctFingerprints() {
+  // The fingerprint the scan logs for a message file: of its text up to a NUL.
+  static std::string Print(const std::string& path) {
+    return Fingerprint(CanonicalLineEnds(ReadAll(path).c_str()));
+  }
+  std::size_t DistinctFingerprints() {
     std::set<std::string> all;
-    for (const auto& p : corpus.paths) {
-      std::string text = CanonicalLineEnds(ReadAll(p));
-      text.resize(std::strlen(text.c_str()));
-      all.insert(Fingerprint(text));
-    }
-    return all;
+    for (const auto& p : paths) all.insert(Print(p));
+    return all.size();
   }
 
   TempRoot root;
   std::string inbox;
-  Corpus corpus;
+  std::vector<std::string> paths;  // original files
+  std::vector<std::string> names;  // their file names in the store
 };
 
-TEST_F(CorpusScan, EveryMessageIsLoggedOnceAndSpamIsFiled) {
+TEST_F(CorpusScan, AKilledScanLosesNothingAndTheNextRunLogsAndFilesEverything) {
   const std::set<std::size_t> chosen = AddRules();
-  ASSERT_EQ(RunVarnox(Scan()), 0);
-  for (std::size_t i : chosen) EXPECT_EQ(Where(i), "spam") << corpus.paths[i];
-  EXPECT_EQ(CheckNothingLost(), DistinctFingerprints().size());
-
-  // A second run finds everything logged and filed already.
   const std::string log = root / "Varnox/dba/Corpus.db";
-  const auto before = Query(log, "SELECT Id, Status FROM Msg ORDER BY Id;");
-  FILE* p = popen((std::string(VARNOX_BINARY) + " " + Scan() + " 2>/dev/null").c_str(), "r");
-  char line[256] = {};
-  ASSERT_NE(fgets(line, sizeof line, p), nullptr);
-  pclose(p);
-  EXPECT_NE(std::string(line).find(" 0 logged, 0 moved"), std::string::npos) << line;
-  EXPECT_EQ(Query(log, "SELECT Id, Status FROM Msg ORDER BY Id;"), before);
-}
-
-// Generated messages in place of the corpus, so the kill test always runs:
-// spam (every third, named spam-N) from a few senders with offer texts, and
-// ordinary mail, each text of its own.
-class GeneratedScan : public CorpusScan {
- protected:
-  void SetUp() override {
-    static const char* words[] = {"offer",   "cruise",  "island", "winner", "garden",  "report",
-                                  "meeting", "invoice", "travel", "family", "weekend", "project"};
-    const std::string originals = root / "originals";
-    fs::create_directories(originals);
-    for (int i = 0; i < 1500; ++i) {
-      const bool spam = i % 3 == 0;
-      std::string body;
-      for (int w = 0; w < 40; ++w) body += std::string(words[(i * 7 + w * (w + i)) % 12]) + " ";
-      const std::string from = spam ? "Deals <offers" + std::to_string(i % 29) + "@promo" +
-                                          std::to_string(i % 5) + ".example>"
-                                    : "Friend <f" + std::to_string(i) + "@example.org>";
-      corpus.paths.push_back(originals + (spam ? "/spam-" : "/ham-") + std::to_string(i));
-      ASSERT_TRUE(
-          WriteFile(corpus.paths.back(), "From: " + from + "\nSubject: Note " + std::to_string(i) +
-                                             "\nContent-Type: text/plain; charset=us-ascii\n\n" +
-                                             body + "number " + std::to_string(i) + "\n"));
-    }
-    Fill();
-  }
-};
-
-TEST_F(GeneratedScan, AKilledScanLosesNothingAndTheNextRunCompletes) {
-  AddRules();
-  const std::string log = root / "Varnox/dba/Corpus.db";
-  const std::size_t total = DistinctFingerprints().size();
+  const std::size_t total = DistinctFingerprints();
   std::mt19937 rng(20261206);
   for (int round = 0; round < 10; ++round) {
     const std::size_t logged = LoggedRows(log);
@@ -241,32 +188,20 @@ TEST_F(GeneratedScan, AKilledScanLosesNothingAndTheNextRunCompletes) {
     // Kill after a random number of further rows, well before the end.
     const std::size_t left = total - logged;
     const std::size_t target = logged + 1 + rng() % std::max<std::size_t>(1, left / 4);
-    const pid_t child = fork();
-    if (child == 0) {
-      const int null = open("/dev/null", O_RDWR);
-      dup2(null, 1);
-      dup2(null, 2);
-      execl(VARNOX_BINARY, VARNOX_BINARY, "scan", "--once", "--root", root.path().c_str(),
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
+    const pid_t scan = StartScan(VARNOX_BINARY, root.path(), true);
     bool ended = false;
-    for (;;) {
-      int st = 0;
-      if (waitpid(child, &st, WNOHANG) == child) {
-        ended = true;
-        break;
-      }
-      if (LoggedRows(log) >= target) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    WaitFor(
+        [&] {
+          return (ended = waitpid(scan, nullptr, WNOHANG) == scan) || LoggedRows(log) >= target;
+        },
+        std::chrono::milliseconds(1));
     ASSERT_FALSE(ended) << "the scan finished before the kill in round " << round;
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
+    StopScan(scan, SIGKILL);
     CheckNothingLost(false);
   }
   ASSERT_EQ(RunVarnox(Scan()), 0);
   EXPECT_EQ(CheckNothingLost(), total);
+  for (std::size_t i : chosen) EXPECT_EQ(Where(i), "spam") << paths[i];
 }
 
 }  // namespace

@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "html2txt/html_converter.h"
 #include "mailstore/scan.h"
@@ -23,10 +23,7 @@ namespace varnox {
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::Query;
-using testsupport::ReadAll;
-using testsupport::TempRoot;
-using testsupport::WriteFile;
+using namespace testsupport;
 
 // One root with its storage and scan.
 struct World {
@@ -77,6 +74,19 @@ struct World {
             files};
   }
   int Examined() const { return scan->Reports().empty() ? 0 : scan->Reports()[0].examined; }
+  // The re-check over every log; its rule generation.
+  unsigned Recheck() {
+    const auto g =
+        RecheckLogs(storage.locations, storage.messages, storage.smsLog, storage.rules, table);
+    EXPECT_TRUE(g.has_value());
+    return g.value_or(0);
+  }
+  // The files of one subfolder of the inbox, sorted.
+  std::set<std::string> Listed(const std::string& sub) {
+    std::set<std::string> paths;
+    for (const auto& e : fs::directory_iterator(Inbox() + "/" + sub)) paths.insert(e.path());
+    return paths;
+  }
 
   TempRoot root;
   FixedClock clock{1700000000};
@@ -84,43 +94,23 @@ struct World {
   Storage storage;
   PauseGate gate{false};
   std::unique_ptr<StoreScan> scan;
+  std::unique_ptr<Database> locker;  // holds the log's write lock while set
   int deliveries = 0;
 };
-
-std::string Sender(int i) {
-  return i % 5 == 0 ? "Deals <d" + std::to_string(i) + "@spam.example>"
-                    : "Friend <f" + std::to_string(i) + "@example.org>";
-}
-
-std::string Body(int i) {
-  static const char* topics[] = {
-      "garden party on sunday with cake", "cheap watches replica luxury brand sale",
-      "quarterly report numbers for the board", "lottery winner claim your prize money now"};
-  return std::string(topics[i % 4]) + " note " + std::to_string(i);
-}
-
-// Makes .Spam/new a file, so no spam folder can be opened; or undoes it.
-void BlockSpamFolder(World& w, bool block) {
-  const std::string spamNew = w.Inbox() + "/.Spam/new";
-  if (block) {
-    fs::rename(spamNew, spamNew + ".away");
-    ASSERT_TRUE(WriteFile(spamNew, "in the way"));
-  } else {
-    fs::remove(spamNew);
-    fs::rename(spamNew + ".away", spamNew);
-  }
-}
 
 TEST(ScanMemoTest, TheMemoChangesNoOutcome) {
   InitMailHeaderParser();
   CreateHtmlConverter();
   World on(true), off(false);
-  std::map<World*, std::unique_ptr<Database>> lockers;
+  // Message i: every fifth from a spam sender, four topics in turn.
   auto arrive = [&](World& w, const std::string& sub, int i) {
-    w.Deliver(sub,
-              std::to_string(1000 + i) + ".M" + std::to_string(i) + ".host" +
-                  (sub == "cur" ? ":2,S" : ""),
-              Sender(i), Body(i));
+    static const char* topics[] = {
+        "garden party on sunday with cake", "cheap watches replica luxury brand sale",
+        "quarterly report numbers for the board", "lottery winner claim your prize money now"};
+    const std::string n = std::to_string(i);
+    w.Deliver(sub, std::to_string(1000 + i) + ".M" + n + ".host" + (sub == "cur" ? ":2,S" : ""),
+              i % 5 == 0 ? "Deals <d" + n + "@spam.example>" : "Friend <f" + n + "@example.org>",
+              std::string(topics[i % 4]) + " note " + n);
   };
   struct Step {
     std::string what;
@@ -144,64 +134,55 @@ TEST(ScanMemoTest, TheMemoChangesNoOutcome) {
       {"a rule change and the re-check",
        [&](World& w) {
          w.Rule("", "lottery winner claim your prize money");
-         const auto g = RecheckLogs(w.storage.locations, w.storage.messages, w.storage.smsLog,
-                                    w.storage.rules, w.table);
-         ASSERT_TRUE(g.has_value());
-         w.scan->RecheckDone(*g);
+         w.scan->RecheckDone(w.Recheck());
        },
        2},
       {"a re-check, then another rule change before its pass",
        [&](World& w) {
          w.Rule("", "quarterly report numbers for the board");
-         const auto g = RecheckLogs(w.storage.locations, w.storage.messages, w.storage.smsLog,
-                                    w.storage.rules, w.table);
-         ASSERT_TRUE(g.has_value());
+         const unsigned g = w.Recheck();
          w.Rule("nobody.example", "");
-         w.scan->RecheckDone(*g);
+         w.scan->RecheckDone(g);
        },
        2},
       {"a row made spam outside the scan, then a forced pass",
        [&](World& w) {
-         w.storage.messages.MAPIUpdate("Inbox",
-                                       std::stoi(Query(w.Log(),
-                                                       "SELECT MIN(Id) FROM Msg "
-                                                       "WHERE Status = 0;")[0]),
-                                       1);
+         const auto id = Query(w.Log(), "SELECT MIN(Id) FROM Msg WHERE Status = 0;");
+         w.storage.messages.MAPIUpdate("Inbox", std::stoi(id.at(0)), 1);
          w.scan->RescanRequest = 1;
        }},
       {"a mail client renames, and an arrival",
        [&](World& w) {
-         std::vector<std::string> fresh, seen;
-         for (const auto& e : fs::directory_iterator(w.Inbox() + "/new")) fresh.push_back(e.path());
-         for (const auto& e : fs::directory_iterator(w.Inbox() + "/cur")) seen.push_back(e.path());
-         std::sort(fresh.begin(), fresh.end());
-         std::sort(seen.begin(), seen.end());
          // new/ to cur/ for the unread, a new flag for every second read one
-         for (const std::string& p : fresh)
+         std::size_t n = 0;
+         for (const std::string& p : w.Listed("cur"))
+           if (n++ % 2 == 0) fs::rename(p, p + "R");
+         for (const std::string& p : w.Listed("new"))
            fs::rename(p, w.Inbox() + "/cur/" + fs::path(p).filename().string() + ":2,S");
-         for (std::size_t i = 0; i < seen.size(); i += 2) fs::rename(seen[i], seen[i] + "R");
          arrive(w, "cur", 43);
        }},
       {"spam left in the inbox by a failed move",
        [&](World& w) {
-         BlockSpamFolder(w, true);
+         // .Spam/new a file, so no spam folder can be opened
+         fs::rename(w.Inbox() + "/.Spam/new", w.Inbox() + "/.Spam/away");
+         ASSERT_TRUE(WriteFile(w.Inbox() + "/.Spam/new", "in the way"));
          arrive(w, "new", 50);
        }},
       {"the spam folder back, and an arrival",
        [&](World& w) {
-         BlockSpamFolder(w, false);
+         fs::remove(w.Inbox() + "/.Spam/new");
+         fs::rename(w.Inbox() + "/.Spam/away", w.Inbox() + "/.Spam/new");
          arrive(w, "cur", 46);
        }},
       {"a failed log write",
        [&](World& w) {
-         auto& db = lockers[&w];
-         db = std::make_unique<Database>();
+         w.locker = std::make_unique<Database>();
          std::string error;
-         ASSERT_EQ(db->Open(w.Log(), error), 0) << error;
-         ASSERT_EQ(db->Exec("BEGIN EXCLUSIVE;"), 0);
+         ASSERT_EQ(w.locker->Open(w.Log(), error), 0) << error;
+         ASSERT_EQ(w.locker->Exec("BEGIN EXCLUSIVE;"), 0);
          arrive(w, "cur", 55);
        }},
-      {"the log free again", [&](World& w) { lockers[&w].reset(); }},
+      {"the log free again", [](World& w) { w.locker.reset(); }},
       {"ten, sixty passes", [](World&) {}, 62},
   };
   for (const Step& step : steps) {
@@ -234,8 +215,7 @@ TEST(RecheckTest, ChangedVerdictsAreWrittenToEveryLog) {
   for (const auto& step : steps) {
     w.Rule("", step.add);
     if (!step.remove.empty()) w.storage.rules.DeleteRule("", step.remove);
-    ASSERT_TRUE(RecheckLogs(w.storage.locations, w.storage.messages, w.storage.smsLog,
-                            w.storage.rules, w.table));
+    w.Recheck();
     EXPECT_EQ(Query(smsLog, "SELECT Status FROM Spam;"), std::vector<std::string>{step.sms});
     EXPECT_EQ(Query(w.Log(), "SELECT Status FROM Msg;"), std::vector<std::string>{step.mail});
   }

@@ -1,10 +1,10 @@
-// Outgoing SMS through a real spool folder, and the automatic responses.
+// Outgoing SMS through a real spool folder and the automatic responses; the
+// send and check commands as a user runs them.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "mailstore/auto_response.h"
-#include "mailstore/process.h"
 #include "platform/sms_spool.h"
 #include "storage/init_storage.h"
 #include "support/run_command.h"
@@ -19,62 +19,46 @@ using namespace testsupport;
 
 std::vector<std::string> Outgoing(const std::string& spool) {
   std::vector<std::string> texts;
-  for (const auto& e : fs::directory_iterator(spool + "/outgoing"))
-    texts.push_back(ReadAll(e.path().string()));
+  for (const std::string& file : FilesUnder(spool + "/outgoing")) texts.push_back(ReadAll(file));
   std::sort(texts.begin(), texts.end());
   return texts;
 }
 
-TEST(SmsSpool, AMessageIsOneCompleteFileInOutgoing) {
+// Each message is one complete file in outgoing/, with the digits of the
+// first 256 characters of the number; no digits, or no spool, send nothing.
+TEST(SmsSpool, AMessageIsOneCompleteFileOrNone) {
+  EXPECT_EQ(SpoolNumber("+49 (172) 12-34\nFlash: yes"), "491721234");
+  EXPECT_EQ(SpoolNumber(std::string(255, 'x') + "12"), "1");
   TempRoot spool;
   fs::create_directories(spool / "outgoing");
   std::string error;
   ASSERT_TRUE(WriteSpoolMessage(spool.path(), "+49 172-123 4567", "Grüße!\nBye", true, error));
   ASSERT_TRUE(WriteSpoolMessage(spool.path(), "0049172", "second", false, error));
+  EXPECT_FALSE(WriteSpoolMessage(spool.path(), "Mum", "hi", false, error));
+  EXPECT_NE(error.find("digits"), std::string::npos);
   EXPECT_EQ(
       Outgoing(spool.path()),
       (std::vector<std::string>{"To: 0049172\nReport: no\nAlphabet: UTF-8\n\nsecond",
                                 "To: 491721234567\nReport: yes\nAlphabet: UTF-8\n\nGrüße!\nBye"}));
   // Nothing is left half-written beside the queue.
   EXPECT_TRUE(fs::is_empty(spool / ".varnox"));
-}
 
-TEST(SmsSpool, OnlyDigitsOfTheFirst256CharactersReachTheHeader) {
-  EXPECT_EQ(SpoolNumber("+49 (172) 12-34\nFlash: yes"), "491721234");
-  EXPECT_EQ(SpoolNumber(std::string(255, 'x') + "12"), "1");
-  TempRoot spool;
-  fs::create_directories(spool / "outgoing");
-  std::string error;
-  EXPECT_FALSE(WriteSpoolMessage(spool.path(), "Mum", "hi", false, error));
-  EXPECT_NE(error.find("digits"), std::string::npos);
-  EXPECT_TRUE(fs::is_empty(spool / "outgoing"));
-}
-
-TEST(SmsSpool, AMissingSpoolSendsNothing) {
-  TempRoot root;
-  std::string error;
-  EXPECT_FALSE(WriteSpoolMessage(root / "no-spool", "123", "hi", false, error));
+  error.clear();
+  EXPECT_FALSE(WriteSpoolMessage(spool / "no-spool", "123", "hi", false, error));
   EXPECT_FALSE(error.empty());
-  EXPECT_FALSE(fs::exists(root / "no-spool"));
-  SmsSender sender(root / "no-spool");
-  sender.SendSms(0, "123", "hi");  // swallows the failure
+  EXPECT_FALSE(fs::exists(spool / "no-spool"));
+  SmsSender(spool / "no-spool").SendSms(0, "123", "hi");  // swallows the failure
 }
 
-class AutoResponseTest : public ::testing::Test {
- protected:
-  AutoResponseTest() : storage(root.path(), clock, table), sender(root / "spool") {
-    storage.InitStorage(1, nullptr);
-    fs::create_directories(root / "spool/outgoing");
-  }
+TEST(AutoResponse, EachRequestOfAResponseRuleIsAnsweredOnce) {
   TempRoot root;
   FixedClock clock{1700000000};
   RuleTable table;
-  Storage storage;
-  SmsSender sender;
+  Storage storage(root.path(), clock, table);
+  storage.InitStorage(1, nullptr);
+  fs::create_directories(root / "spool/outgoing");
+  SmsSender sender(root / "spool");
   PauseGate gate{false};
-};
-
-TEST_F(AutoResponseTest, EachRequestOfAResponseRuleIsAnsweredOnce) {
   // A request that meets an empty rule table is answered by nobody.
   ASSERT_TRUE(storage.locations.AppendResponseRequest(1));
   EXPECT_EQ(AutoResponder(storage.locations, storage.rules, sender, gate).RunCycle(), 0);
@@ -86,10 +70,8 @@ TEST_F(AutoResponseTest, EachRequestOfAResponseRuleIsAnsweredOnce) {
   EXPECT_EQ(responder.RunCycle(), 0);  // no request file
   EXPECT_EQ(reloads, 0);
 
-  ASSERT_TRUE(storage.locations.AppendResponseRequest(1));
-  ASSERT_TRUE(storage.locations.AppendResponseRequest(1));
-  ASSERT_TRUE(storage.locations.AppendResponseRequest(2));
-  ASSERT_TRUE(storage.locations.AppendResponseRequest(99));  // no such rule
+  // Rule 1 twice, rule 2 (its response off), and 99, no rule at all.
+  for (int id : {1, 1, 2, 99}) ASSERT_TRUE(storage.locations.AppendResponseRequest(id));
   EXPECT_EQ(responder.RunCycle(), 2);
   EXPECT_EQ(reloads, 1);
   EXPECT_EQ(Outgoing(root / "spool"),
@@ -109,6 +91,24 @@ TEST(SendCommand, QueuesAMessageOrSaysWhyNot) {
       std::vector<std::string>{"To: 491721234567\nReport: yes\nAlphabet: UTF-8\n\nHello there"});
   EXPECT_EQ(run("--sms-spool " + root / "missing" + " 123 hi"), 1);
   EXPECT_EQ(run("Mum hi"), 1);
+}
+
+TEST(CheckCommand, ExitStatusTellsTheVerdict) {
+  TempRoot root;
+  ASSERT_EQ(RunVarnox("rules add --root " + root.path() +
+                      " --sender '' --message 'cheap watches replica luxury brands'"),
+            0);
+  ASSERT_TRUE(WriteFile(root / "spam.eml",
+                        "From: a@b.example\nSubject: Replica\nContent-Type: text/plain\n\n"
+                        "Cheap replica watches of luxury brands!\n"));
+  ASSERT_TRUE(WriteFile(root / "ham.eml", "From: mum@example.org\nSubject: Sunday\n\nLunch?\n"));
+  // Of several files, the last one's verdict counts, and any that is missing.
+  const std::string check = "check --root " + root.path() + " " + root.path();
+  EXPECT_EQ(RunVarnox(check + "/spam.eml"), 1);
+  EXPECT_EQ(RunVarnox(check + "/ham.eml"), 0);
+  EXPECT_EQ(RunVarnox(check + "/missing.eml"), 2);
+  EXPECT_EQ(RunVarnox(check + "/spam.eml " + root / "ham.eml"), 0);
+  EXPECT_EQ(RunVarnox(check + "/ham.eml " + root / "missing.eml"), 2);
 }
 
 }  // namespace

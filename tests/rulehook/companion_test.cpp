@@ -1,9 +1,9 @@
 // librulehook.so as the program uses it: loaded by its file name, started
-// through its one export, and `varnox scan` with and without it.
+// through its one export, and `varnox scan` in the foreground with and
+// without it, as a user runs it.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -24,10 +24,9 @@ using namespace testsupport;
 const std::string kSms =
     "From: 491721234567\nReceived: 26-12-06 09:15:07\nAlphabet: ISO\n\nWin a prize now!";
 
-// A root with a sender rule that asks for a response, and an empty spool.
+// A root with one store and a sender rule that asks for a response.
 void Prepare(const TempRoot& root) {
-  for (const char* sub :
-       {"Mail/Home/new", "Mail/Home/cur", "Mail/Home/tmp", "spool/incoming", "spool/outgoing"})
+  for (const char* sub : {"Mail/Home/new", "Mail/Home/cur", "Mail/Home/tmp"})
     fs::create_directories(root / sub);
   ASSERT_EQ(RunVarnox("rules add --root " + root.path() +
                       " --by-sender --sender +4917 --message '' --use-response --response Stop"),
@@ -44,33 +43,20 @@ TEST(Companion, ExportsOnlyItsEntry) {
   EXPECT_EQ(library.Symbol("_ZN6varnox5TraceESt17basic_string_viewIcSt11char_traitsIcEE"), nullptr);
 }
 
-TEST(Companion, TheWatchingScanLogsAndAnswersAnArrivingSms) {
+// The program alone in a folder, where no companion lies beside it, logs its
+// mail on its first pass and makes the default spool, but takes no SMS;
+// beside its companion it then logs and answers it, and answers requests for
+// a response rule added while it runs. It runs once per root until
+// interrupted.
+TEST(Companion, TheProgramRunsWithoutItAndWithItAnswersSms) {
   TempRoot root;
   Prepare(root);
-  const pid_t scan = StartScan(VARNOX_BINARY, root.path());
-  ASSERT_TRUE(WriteFile(root / "spool/incoming/modem1.abcdef", kSms));
-  EXPECT_TRUE(WaitFor([&] { return !FilesUnder(root / "spool/outgoing").empty(); }));
-  EXPECT_EQ(StopScan(scan), 0);
-  EXPECT_EQ(Query(root / "Varnox/dba/Spam_0.db", "SELECT Sender, Message, Status FROM Spam;"),
-            std::vector<std::string>{"+491721234567|Win a prize now!|1"});
-  const std::vector<std::string> out = FilesUnder(root / "spool/outgoing");
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(testsupport::ReadAll(out[0]), "To: 4917\nReport: no\nAlphabet: UTF-8\n\nStop");
-  EXPECT_TRUE(fs::exists(root / "spool/varnox-handled/modem1.abcdef"));
-}
-
-TEST(Companion, TheProgramRunsUnchangedWithoutIt) {
-  TempRoot root;
-  Prepare(root);
-  // The program alone in a folder, where no companion lies beside it.
   const std::string lonely = root / "bin/varnox";
   fs::create_directories(root / "bin");
   fs::copy_file(VARNOX_BINARY, lonely);
-  ASSERT_TRUE(WriteFile(root / "spool/incoming/modem1.abcdef", kSms));
   ASSERT_TRUE(
       WriteFile(root / "Mail/Home/new/1.a.host", "From: a@b.example\nSubject: hi\n\nhello\n"));
-  const pid_t scan = StartScan(lonely, root.path());
-  // The mail scan still logs its message...
+  pid_t scan = StartScan(lonely, root.path());
   const std::string log = root / "Varnox/dba/Home.db";
   const std::vector<std::string> one{"1"};
   // The table may not be there yet while the scan creates the log.
@@ -79,18 +65,43 @@ TEST(Companion, TheProgramRunsUnchangedWithoutIt) {
            Query(log, "SELECT COUNT(*) FROM sqlite_master WHERE name = 'Msg';") == one &&
            Query(log, "SELECT COUNT(*) FROM Msg;") == one;
   }));
+  EXPECT_TRUE(fs::is_directory(root / "spool/outgoing"));
+  ASSERT_TRUE(WriteFile(root / "spool/incoming/modem1.abcdef", kSms));
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   EXPECT_EQ(StopScan(scan), 0);
-  // ...while no SMS is taken, logged or answered.
+  const std::string sms = root / "Varnox/dba/Spam_0.db";
   EXPECT_EQ(FilesUnder(root / "spool/incoming").size(), 1u);
-  EXPECT_EQ(Query(root / "Varnox/dba/Spam_0.db", "SELECT COUNT(*) FROM Spam;"),
-            std::vector<std::string>{"0"});
+  EXPECT_EQ(Query(sms, "SELECT COUNT(*) FROM Spam;"), std::vector<std::string>{"0"});
   EXPECT_TRUE(FilesUnder(root / "spool/outgoing").empty());
+
+  scan = StartScan(VARNOX_BINARY, root.path());
+  EXPECT_TRUE(WaitFor([&] { return !FilesUnder(root / "spool/outgoing").empty(); }));
+  EXPECT_EQ(Query(sms, "SELECT Sender, Message, Status FROM Spam;"),
+            std::vector<std::string>{"+491721234567|Win a prize now!|1"});
+  const std::vector<std::string> out = FilesUnder(root / "spool/outgoing");
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(ReadAll(out[0]), "To: 4917\nReport: no\nAlphabet: UTF-8\n\nStop");
+  EXPECT_TRUE(fs::exists(root / "spool/varnox-handled/modem1.abcdef"));
+  // The new rule is loaded once rs.dat is renewed; its request is answered.
+  ASSERT_EQ(RunVarnox("rules add --root " + root.path() +
+                      " --by-sender --sender +4930 --message '' --use-response --response Go"),
+            0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  ASSERT_TRUE(WriteFile(root / "Varnox/dba/ss.dat", "2\n"));
+  EXPECT_TRUE(WaitFor([&] { return FilesUnder(root / "spool/outgoing").size() == 2; }));
+  EXPECT_FALSE(fs::exists(root / "Varnox/dba/ss.dat"));
+
+  EXPECT_EQ(RunVarnox("scan --once --root " + root.path()), 255);  // a second scan on the root
+  TempRoot other;
+  EXPECT_EQ(RunVarnox("scan --once --root " + other.path()), 0);  // another root runs side by side
+  EXPECT_EQ(StopScan(scan, SIGINT), 0);
+  EXPECT_EQ(RunVarnox("scan --once --root " + root.path()), 0);  // the lock went with it
 }
 
 TEST(Companion, EverySmsIsLoggedOnceThoughTheProgramIsKilled) {
   TempRoot root;
   Prepare(root);
+  fs::create_directories(root / "spool/incoming");
   constexpr int kMessages = 1000;
   for (int i = 0; i < kMessages; ++i) {
     ASSERT_TRUE(WriteFile(root / ("spool/incoming/GSM1." + std::to_string(i)),
@@ -113,12 +124,12 @@ TEST(Companion, EverySmsIsLoggedOnceThoughTheProgramIsKilled) {
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // past its start-up
   EXPECT_EQ(StopScan(scan), 0);
 
-  const std::string log = root / "Varnox/dba/Spam_0.db";
   const std::string all = std::to_string(kMessages);
-  EXPECT_EQ(Query(log, "SELECT COUNT(*), COUNT(DISTINCT Message), COUNT(DISTINCT Id) FROM Spam;"),
-            std::vector<std::string>{all + "|" + all + "|" + all});
-  EXPECT_EQ(Query(log, "SELECT COUNT(*) FROM Spam WHERE Status = 1;"),
-            std::vector<std::string>{std::to_string((kMessages + 6) / 7)});
+  EXPECT_EQ(Query(root / "Varnox/dba/Spam_0.db",
+                  "SELECT COUNT(*), COUNT(DISTINCT Message), COUNT(DISTINCT Id), SUM(Status) "
+                  "FROM Spam;"),
+            std::vector<std::string>{all + "|" + all + "|" + all + "|" +
+                                     std::to_string((kMessages + 6) / 7)});
   // Each file was moved once, under its own name.
   EXPECT_EQ(FilesUnder(root / "spool/varnox-handled").size(), static_cast<std::size_t>(kMessages));
   EXPECT_FALSE(fs::exists(root / "spool/varnox-handled/GSM1.0.1"));

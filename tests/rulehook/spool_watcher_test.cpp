@@ -8,7 +8,6 @@
 #include <filesystem>
 
 #include "analysis/fingerprint.h"
-#include "mailstore/auto_response.h"
 #include "storage/init_storage.h"
 #include "support/storage_helpers.h"
 #include "support/temp_root.h"
@@ -40,7 +39,6 @@ class SpoolWatcherTest : public ::testing::Test {
   SpoolWatcherTest() : storage(root.path(), clock, table) {
     storage.InitStorage(1, nullptr);
     fs::create_directories(spool + "/incoming");
-    fs::create_directories(spool + "/outgoing");
     data = storage.locations.DataFolder();
     watcher = std::make_unique<SpoolWatcher>(data, spool, clock);
   }
@@ -58,19 +56,16 @@ class SpoolWatcherTest : public ::testing::Test {
     watcher->Look();
     return watcher->Look();
   }
-  std::vector<std::string> Rows() {
-    return Query(data + kSmsLogFile,
-                 "SELECT Id, Sender, Message, ReceivedDate, ReceivedTime, Status FROM Spam "
-                 "ORDER BY Id;");
-  }
   std::vector<std::string> Incoming() { return FilesUnder(spool + "/incoming"); }
+  // The response requests written for the program; answering them is its
+  // responder's work, tested there.
   std::string Requests() { return ReadAll(data + "ss.dat"); }
-  int Answer() {
-    SmsSender sender(spool);
-    PauseGate gate(false);
-    AutoResponder responder(storage.locations, storage.rules, sender, gate);
-    storage.rules.LoadRules();
-    return responder.RunCycle();
+  // Rows of a query on the SMS log, joined by blanks.
+  std::string Log(const std::string& sql) {
+    std::string out;
+    for (const std::string& row : Query(data + kSmsLogFile, sql))
+      out += (out.empty() ? "" : " ") + row;
+    return out;
   }
 
   TempRoot root;
@@ -82,7 +77,7 @@ class SpoolWatcherTest : public ::testing::Test {
   std::unique_ptr<SpoolWatcher> watcher;
 };
 
-TEST_F(SpoolWatcherTest, ASenderRuleMakesSpamAndAnswersTheRuleSender) {
+TEST_F(SpoolWatcherTest, ASenderRuleMakesSpamAndAsksForItsResponse) {
   ASSERT_TRUE(storage.rules.AddRule("+4917", "", "Please stop.", 1, 1, 90.0f));  // Id 1
   ASSERT_TRUE(storage.rules.AddRule("4930", "", "Not sent", 0, 1, 90.0f));       // Id 2
   Drop("modem1.aaaaaa", SmsFile("491721234567", "Win a prize now!"), 1);
@@ -94,27 +89,24 @@ TEST_F(SpoolWatcherTest, ASenderRuleMakesSpamAndAnswersTheRuleSender) {
   EXPECT_EQ(Counts(watcher->Look()), "L 0 0 0 0 4 0");
   EXPECT_EQ(Counts(watcher->Look()), "- 4 3 4 0 0 0");
 
-  EXPECT_EQ(Rows(),
-            (std::vector<std::string>{
-                "1|+491721234567|Win a prize now!|Sunday, December 06, 2026|9:15:07 AM|1",
-                "2|+4940555|Lunch at noon?|Sunday, December 06, 2026|9:15:07 AM|0",
-                "3|+4930777|Also from a ruled number|Sunday, December 06, 2026|9:15:07 AM|1",
-                "4|+491729999|Second from the same number|Sunday, December 06, 2026|"
-                "9:15:07 AM|1"}));
+  EXPECT_EQ(
+      Query(
+          data + kSmsLogFile,
+          "SELECT Id, Sender, Message, ReceivedDate, ReceivedTime, Status FROM Spam ORDER BY Id;"),
+      (std::vector<std::string>{
+          "1|+491721234567|Win a prize now!|Sunday, December 06, 2026|9:15:07 AM|1",
+          "2|+4940555|Lunch at noon?|Sunday, December 06, 2026|9:15:07 AM|0",
+          "3|+4930777|Also from a ruled number|Sunday, December 06, 2026|9:15:07 AM|1",
+          "4|+491729999|Second from the same number|Sunday, December 06, 2026|"
+          "9:15:07 AM|1"}));
   // Every handled file is kept, none is left in incoming/.
   EXPECT_TRUE(Incoming().empty());
   EXPECT_EQ(FilesUnder(spool + "/" + kHandledFolder).size(), 4u);
-  EXPECT_EQ(Query(data + kSmsLogFile, "SELECT Name, Id FROM SpoolFiles ORDER BY Id;"),
-            (std::vector<std::string>{"modem1.aaaaaa|1", "modem1.bbbbbb|2", "modem1.cccccc|3",
-                                      "modem1.dddddd|4"}));
+  EXPECT_EQ(Log("SELECT Name, Id FROM SpoolFiles ORDER BY Id;"),
+            "modem1.aaaaaa|1 modem1.bbbbbb|2 modem1.cccccc|3 modem1.dddddd|4");
 
-  // Rule 1 twice (two replies), rule 2 once (its response is switched off).
+  // Each spam SMS asks for its rule's response, switched on or not.
   EXPECT_EQ(Requests(), "1\n2\n1\n");
-  EXPECT_EQ(Answer(), 2);
-  const std::vector<std::string> out = FilesUnder(spool + "/outgoing");
-  ASSERT_EQ(out.size(), 2u);
-  for (const std::string& f : out)
-    EXPECT_EQ(ReadAll(f), "To: 4917\nReport: no\nAlphabet: UTF-8\n\nPlease stop.");
 }
 
 TEST_F(SpoolWatcherTest, RulesAreReloadedWhenTheSignalChangesAndMessageRulesReadTheText) {
@@ -126,11 +118,8 @@ TEST_F(SpoolWatcherTest, RulesAreReloadedWhenTheSignalChangesAndMessageRulesRead
   Drop("c", SmsFile("4911", "See you at the station"), 2);
   EXPECT_TRUE(watcher->Look().rulesLoaded);
   EXPECT_FALSE(watcher->Look().rulesLoaded);  // unchanged signal: no reload
-  EXPECT_EQ(Query(data + kSmsLogFile, "SELECT Status FROM Spam ORDER BY Id;"),
-            (std::vector<std::string>{"0", "1", "0"}));
-  // The request names the rule; the program finds that it has no response.
-  EXPECT_EQ(Requests(), "1\n");
-  EXPECT_EQ(Answer(), 0);
+  EXPECT_EQ(Log("SELECT Status FROM Spam ORDER BY Id;"), "0 1 0");
+  EXPECT_EQ(Requests(), "1\n");  // the program finds that the rule has no response
 }
 
 TEST_F(SpoolWatcherTest, OnlyFilesThatStoppedChangingAreTakenOldestFirst) {
@@ -141,8 +130,8 @@ TEST_F(SpoolWatcherTest, OnlyFilesThatStoppedChangingAreTakenOldestFirst) {
   Drop("m-middle", SmsFile("4903", "second, still being written"), 2);  // grew
   EXPECT_EQ(Counts(watcher->Look()), "- 2 0 2 0 1 0");
   EXPECT_EQ(watcher->Look().logged, 1);
-  EXPECT_EQ(Query(data + kSmsLogFile, "SELECT Message FROM Spam ORDER BY Id;"),
-            (std::vector<std::string>{"first", "third", "second, still being written"}));
+  EXPECT_EQ(Log("SELECT Message FROM Spam ORDER BY Id;"),
+            "first third second, still being written");
 }
 
 TEST_F(SpoolWatcherTest, AFileLoggedBeforeACrashIsOnlyMoved) {
@@ -159,7 +148,7 @@ TEST_F(SpoolWatcherTest, AFileLoggedBeforeACrashIsOnlyMoved) {
   // Another SMS that smstools later wrote under the same name is a new one.
   Drop("modem1.crash2", SmsFile("4917", "another"));
   EXPECT_EQ(Counts(LookTwice()), "- 1 1 2 0 0 0");
-  EXPECT_EQ(Query(data + kSmsLogFile, "SELECT COUNT(*) FROM Spam;"), std::vector<std::string>{"2"});
+  EXPECT_EQ(Log("SELECT COUNT(*) FROM Spam;"), "2");
   EXPECT_EQ(Requests(), "1\n");  // no second answer for the logged one
 
   Drop("modem1.crash", SmsFile("4917", "same name, new text"));
@@ -171,22 +160,21 @@ TEST_F(SpoolWatcherTest, AFileLoggedBeforeACrashIsOnlyMoved) {
 
 TEST_F(SpoolWatcherTest, BadFilesAreSetAsideAndOddOnesStillLogged) {
   Drop("garbage", std::string("\x00\xff\xfe binary", 10));
-  Drop("empty", "");
   Drop("no-from", "Received: 26-12-06 09:15:07\nAlphabet: ISO\n\ntext without a sender");
   Drop("huge", SmsFile("4900", std::string(9 * 1024 * 1024, 'x')));
   Drop("report", SmsFile("4917", "SMS STATUS REPORT\nMessage_id: 117\nStatus: 0,Ok"));
-  // Odd but readable: a 1 MB body, broken UCS-2, unknown headers, no dates.
+  // Odd but readable (what the reader itself makes of broken files is
+  // tested with it): a 1 MB body, unknown headers, no dates.
   Drop("big", SmsFile("4901", std::string(1024 * 1024, 'y')));
-  Drop("ucs2", SmsFile("4902", std::string("\x00H\x00i\xd8\x00\x00!\x01", 9), "UCS2"));
   Drop("odd", "From: 4903\nX-Whatever: 1\nFlash: yes\n\nno dates at all");
   fs::create_directories(spool + "/incoming/subfolder");
   fs::create_symlink("/etc/passwd", spool + "/incoming/link");
 
   testing::internal::CaptureStderr();
-  // Three logged and moved with the delivery report, five rejected.
-  EXPECT_EQ(Counts(LookTwice()), "- 3 0 4 5 0 0");
+  // Two logged and moved with the delivery report, four rejected.
+  EXPECT_EQ(Counts(LookTwice()), "- 2 0 3 4 0 0");
   const std::string said = testing::internal::GetCapturedStderr();
-  for (const char* name : {"garbage", "empty", "no-from", "huge", "link"}) {
+  for (const char* name : {"garbage", "no-from", "huge", "link"}) {
     EXPECT_TRUE(fs::exists(spool + "/" + kRejectedFolder + "/" + name)) << name;
     EXPECT_NE(said.find(std::string("/incoming/") + name + " is no received SMS"),
               std::string::npos)
@@ -196,16 +184,13 @@ TEST_F(SpoolWatcherTest, BadFilesAreSetAsideAndOddOnesStillLogged) {
   EXPECT_TRUE(fs::exists(spool + "/" + kHandledFolder + "/report"));
   EXPECT_TRUE(fs::is_directory(spool + "/incoming/subfolder"));
 
-  EXPECT_EQ(Query(data + kSmsLogFile, "SELECT Sender, LENGTH(Message) FROM Spam ORDER BY Sender;"),
-            (std::vector<std::string>{"+4901|1048576", "+4902|5", "+4903|15"}));
-  EXPECT_EQ(Query(data + kSmsLogFile, "SELECT Message FROM Spam WHERE Sender = '+4902';"),
-            std::vector<std::string>{"Hi\xef\xbf\xbd!\xef\xbf\xbd"});
   // Without a date in the file the SMS counts as received now.
-  EXPECT_EQ(Query(data + kSmsLogFile, "SELECT ReceivedDate FROM Spam WHERE Sender = '+4903';"),
-            std::vector<std::string>{LongDateText(LocalTime(clock.Now()))});
+  EXPECT_EQ(
+      Log("SELECT Sender, LENGTH(Message), ReceivedDate FROM Spam ORDER BY Sender;"),
+      "+4901|1048576|Sunday, December 06, 2026 +4903|15|" + LongDateText(LocalTime(clock.Now())));
 }
 
-TEST_F(SpoolWatcherTest, NothingIsLostWhileTheLogCannotBeWritten) {
+TEST_F(SpoolWatcherTest, NothingIsLostWhileTheLogOrTheSpoolIsMissing) {
   ASSERT_TRUE(WriteFile(data + "ss.dat", "7\n"));  // a request not yet taken
   ASSERT_TRUE(storage.rules.AddRule("+4917", "", "", 1, 1, 90.0f));
   fs::rename(data + kSmsLogFile, root / "aside.db");
@@ -223,6 +208,11 @@ TEST_F(SpoolWatcherTest, NothingIsLostWhileTheLogCannotBeWritten) {
   EXPECT_EQ(watcher->Look().logged, 1);
   EXPECT_TRUE(Incoming().empty());
   EXPECT_EQ(Requests(), "7\n1\n");  // appended, never truncated
+
+  // A spool that went away is no error either, and is not made again.
+  fs::remove_all(spool);
+  EXPECT_EQ(LookTwice().logged, 0);
+  EXPECT_FALSE(fs::exists(spool));
 }
 
 TEST_F(SpoolWatcherTest, AFileThatCannotBeMovedIsLoggedOnceAndTriedAgainLater) {
@@ -238,13 +228,7 @@ TEST_F(SpoolWatcherTest, AFileThatCannotBeMovedIsLoggedOnceAndTriedAgainLater) {
   // A minute of looks has passed: it is tried again, and moved.
   EXPECT_EQ(watcher->Look().moved, 1);
   EXPECT_TRUE(Incoming().empty());
-  EXPECT_EQ(Query(data + kSmsLogFile, "SELECT COUNT(*) FROM Spam;"), std::vector<std::string>{"1"});
-}
-
-TEST_F(SpoolWatcherTest, AMissingSpoolIsNoError) {
-  fs::remove_all(spool);
-  EXPECT_EQ(LookTwice().logged, 0);
-  EXPECT_FALSE(fs::exists(spool));
+  EXPECT_EQ(Log("SELECT COUNT(*) FROM Spam;"), "1");
 }
 
 }  // namespace

@@ -22,14 +22,14 @@ CommandOutput RunShell(const std::string& commandLine) {
   return r;
 }
 
-pid_t StartScan(const std::string& binary, const std::string& root) {
+pid_t StartScan(const std::string& binary, const std::string& root, bool once) {
   const pid_t child = fork();
   if (child == 0) {
     if (freopen("/dev/null", "w", stdout) == nullptr ||
         freopen("/dev/null", "w", stderr) == nullptr)
       _exit(126);
     execl(binary.c_str(), binary.c_str(), "scan", "--root", root.c_str(),
-          static_cast<char*>(nullptr));
+          once ? "--once" : static_cast<char*>(nullptr), static_cast<char*>(nullptr));
     _exit(127);
   }
   return child;
@@ -42,11 +42,11 @@ int StopScan(pid_t scan, int signal) {
   return WEXITSTATUS(status);
 }
 
-bool WaitFor(const std::function<bool()>& done) {
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds poll) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(poll);
   }
   return true;
 }

@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <csignal>
 #include <functional>
 #include <string>
@@ -17,14 +18,15 @@ struct CommandOutput {
 // Runs a shell command line, capturing its standard output.
 CommandOutput RunShell(const std::string& commandLine);
 
-// Starts `binary scan --root root` in the background, its output discarded.
-pid_t StartScan(const std::string& binary, const std::string& root);
+// Starts `binary scan --root root [--once]` in the background, output discarded.
+pid_t StartScan(const std::string& binary, const std::string& root, bool once = false);
 
 // Stops a started scan with signal; its exit status, -1 when it did not exit.
 int StopScan(pid_t scan, int signal = SIGTERM);
 
-// Polls done until it holds, for up to a minute (sanitizer builds are slow).
-bool WaitFor(const std::function<bool()>& done);
+// Polls done every poll until it holds, for up to a minute (sanitizer builds are slow).
+bool WaitFor(const std::function<bool()>& done,
+             std::chrono::milliseconds poll = std::chrono::milliseconds(50));
 
 #ifdef VARNOX_BINARY
 // Runs the varnox under test with args (shell words), standard input empty and
