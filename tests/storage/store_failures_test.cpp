@@ -71,6 +71,11 @@ struct StoreCase {
   const char* missingSaid;
 };
 
+// Test names show the store, not the case's bytes.
+void PrintTo(const StoreCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 const StoreCase kStores[] = {
     {"MessageLog", "Mail.db", &Stores::MessageLogOperations, "-1 0 0 -1 0 0 0 0",
      "0 0 0 -1 0 0 0 0", "0 0 1 1 1 1 1 1", "", ""},
