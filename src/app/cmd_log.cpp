@@ -17,13 +17,6 @@ struct LogOptions {
   bool normal = false;
 };
 
-std::string BaseName(const std::string& path) {
-  const auto slash = path.rfind('/');
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.size() > 3) name.resize(name.size() - 3);  // ".db"
-  return name;
-}
-
 // The sender column: the display name, else the address (a From: with no
 // name), so that no row shows an empty sender.
 std::string Sender(const LogRow& row) {
@@ -41,7 +34,7 @@ int PrintLog(MessageLog& log, const std::string& path, const LogOptions& o) {
   const int normal = (o.normal || !o.spam) ? 1 : 0;
   if (!log.MAPIGetNextMessage(0, path, 1, 1, 1, o.day, spam, normal, row)) return 0;
   int n = 0;
-  const std::string store = sms ? "SMS" : BaseName(path);
+  const std::string store = LogName(path);
   while (log.MAPIGetNextMessage(2, path, 1, 1, 1, o.day, spam, normal, row)) {
     std::printf("%s\t%s\t%d\t%s\t%s\t%s\t%s\n", sms ? "sms" : "mail", OneLine(store).c_str(),
                 row.id, OneLine(row.time).c_str(), OneLine(Sender(row)).c_str(),

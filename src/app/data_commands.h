@@ -13,5 +13,6 @@ void AddLogCommand(CLI::App& app, CommandResult& result);
 void AddCheckCommand(CLI::App& app, CommandResult& result);
 void AddScanCommand(CLI::App& app, CommandResult& result);
 void AddSendCommand(CLI::App& app, CommandResult& result);
+void AddRecheckCommand(CLI::App& app, CommandResult& result);
 
 }  // namespace varnox

@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
   varnox::AddCheckCommand(app, result);
   varnox::AddScanCommand(app, result);
   varnox::AddSendCommand(app, result);
+  varnox::AddRecheckCommand(app, result);
   varnox::AddMimePartCommand(app, result);
 
   app.parse_complete_callback([&] {

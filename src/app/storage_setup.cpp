@@ -61,6 +61,14 @@ std::unique_ptr<Storage> OpenStorage(const StorageOptions& options) {
   return storage;
 }
 
+std::string LogName(const std::string& path) {
+  if (IsSmsLogPath(path)) return "SMS";
+  const auto slash = path.rfind('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.size() > 3) name.resize(name.size() - 3);  // ".db"
+  return name;
+}
+
 std::string OneLine(std::string text) {
   for (char& c : text)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';

@@ -30,6 +30,10 @@ bool PrepareDeviceRoot(const std::string& root);
 // error) when the root cannot be used.
 std::unique_ptr<Storage> OpenStorage(const StorageOptions& options);
 
+// How a log database is named to the user: "SMS" for the SMS log, else the
+// store's name (the file name without ".db").
+std::string LogName(const std::string& path);
+
 // Text for one tab-separated output line: control characters become blanks.
 std::string OneLine(std::string text);
 

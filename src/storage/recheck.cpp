@@ -8,7 +8,8 @@
 namespace varnox {
 
 std::optional<unsigned> RecheckLogs(DataLocations& locations, MessageLog& log, SmsLog& smsLog,
-                                    RuleStore& rules, RuleTable& table) {
+                                    RuleStore& rules, RuleTable& table,
+                                    std::vector<RecheckCount>* counts) {
   rules.LoadRules();
   unsigned generation = 0;
   {
@@ -28,14 +29,16 @@ std::optional<unsigned> RecheckLogs(DataLocations& locations, MessageLog& log, S
     // Databases without a log table (the rules) do not open a cursor.
     if (!log.MAPIGetNextMessage(0, path, 1, 1, 1, -1, 1, 1, row)) continue;
     const bool sms = IsSmsLogPath(path);
+    RecheckCount count{path};
     while (log.MAPIGetNextMessage(2, path, 1, 1, 1, -1, 1, 1, row)) {
+      ++count.checked;
       const int verdict = Classify(table, row.senderEmail, row.tokens);
       if (verdict == row.status) continue;
-      if (sms)
-        smsLog.SmsLogSetStatus(row.id, verdict);
-      else
-        log.MAPIUpdate(path, row.id, verdict);
+      const bool written =
+          sms ? smsLog.SmsLogSetStatus(row.id, verdict) : log.MAPIUpdate(path, row.id, verdict);
+      ++(written ? count.changed : count.failed);
     }
+    if (counts) counts->push_back(count);
     log.MAPIGetNextMessage(1, path, 1, 1, 1, -1, 1, 1, row);
   }
   locations.EnumLogDatabases(2, path);

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "analysis/rules.h"
 #include "storage/data_locations.h"
@@ -13,12 +15,22 @@
 
 namespace varnox {
 
+// What the re-check did to one log database.
+struct RecheckCount {
+  std::string path;
+  int checked = 0;  // rows classified again
+  int changed = 0;  // rows whose verdict was written anew
+  int failed = 0;   // changed verdicts that could not be written
+};
+
 // Loads the rules, then classifies every row (its logged address field and
 // tokens) and writes the changed verdicts; a failed write leaves the row as
 // it was. Returns the rules generation the rows were classified under, or
 // nothing, said on standard error, while no rules were ever loaded: a
 // re-check with no rules would reset every logged spam to normal.
+// counts, when given, receives one entry per log database walked.
 std::optional<unsigned> RecheckLogs(DataLocations& locations, MessageLog& log, SmsLog& smsLog,
-                                    RuleStore& rules, RuleTable& table);
+                                    RuleStore& rules, RuleTable& table,
+                                    std::vector<RecheckCount>* counts = nullptr);
 
 }  // namespace varnox

@@ -109,20 +109,20 @@ TEST(CommandLine, WhatCannotBeUsedIsNamedAndFails) {
     const char* name;
     std::function<void(const std::string& root)> damage;
     std::string says;  // after the root's path when it begins with '/' or ' '
-    int scan, check, rules;
+    int scan, check, rules, recheck;
   } cases[] = {
-      {"sound", [](const std::string&) {}, "Home: 2 examined, 2 logged, 1 moved", 0, 1, 0},
+      {"sound", [](const std::string&) {}, "Home: 2 examined, 2 logged, 1 moved", 0, 1, 0, 0},
       {"root is a file", [](const std::string& root) { ReplaceByFile(root); }, " is not a folder",
-       1, 2, 1},
+       1, 2, 1, 1},
       {"no data folder", [](const std::string& root) { ReplaceByFile(root + "/Varnox"); },
-       "/Varnox/dba", 1, 2, 1},
+       "/Varnox/dba", 1, 2, 1, 1},
       {"rules garbage", [](const std::string& root) { Garble(root + "/Varnox/dba/Rules_0.db"); },
-       "/Varnox/dba/Rules_0.db", 1, 2, 1},
+       "/Varnox/dba/Rules_0.db", 1, 2, 1, 1},
       // The lock of the one running copy cannot be taken: no other copy runs.
       {"lock unusable", [](const std::string& root) { fs::create_directory(root + "/.MainEvent"); },
-       "/.MainEvent", 1, 1, 0},
+       "/.MainEvent", 1, 1, 0, 1},
       {"log garbage", [](const std::string& root) { Garble(root + "/Varnox/dba/Home.db"); },
-       "/Varnox/dba/Home.db", 1, 1, 0},
+       "/Varnox/dba/Home.db", 1, 1, 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -149,6 +149,8 @@ TEST(CommandLine, WhatCannotBeUsedIsNamedAndFails) {
       EXPECT_NE(check.out.find(says), std::string::npos) << check.out;
     }
     EXPECT_EQ(Shell("{v} rules", root).status, c.rules);
+    // Without rules read, a re-check would reset every logged spam.
+    EXPECT_EQ(Shell("{v} recheck", root).status, c.recheck);
     if (c.scan == 1 && c.rules == 1) {
       // Nothing is classified without rules: every message waits unlogged.
       EXPECT_TRUE(fs::exists(inbox + "/new/1.a.host"));
@@ -160,6 +162,18 @@ TEST(CommandLine, WhatCannotBeUsedIsNamedAndFails) {
       const CommandOutput log = Shell("{v} log --spam --normal", root);
       EXPECT_NE(log.out.find("\tann@friends.example\tnormal\ttea\n"), std::string::npos) << log.out;
       EXPECT_NE(log.out.find("\tx@spam.example\tspam\thi\n"), std::string::npos) << log.out;
+      // A rule added later: the re-check turns Ann's row to spam and the
+      // next scan files it; while a scan runs, the re-check refuses (255).
+      ASSERT_EQ(Shell("{v} rules add --by-sender --sender friends --message ''", root).status, 0);
+      const CommandOutput recheck = Shell("{v} recheck", root);
+      EXPECT_NE(recheck.out.find("Home: 2 checked, 1 changed\n"), std::string::npos) << recheck.out;
+      EXPECT_EQ(Shell("{v} scan --once --mail " + parent.path() + "/Mail", root).status, 0);
+      EXPECT_TRUE(fs::exists(inbox + "/.Spam/new/2.b.host"));
+      const pid_t running = testsupport::StartScan(VARNOX_BINARY, root);
+      // The spool is made once the scan holds the root.
+      ASSERT_TRUE(testsupport::WaitFor([&] { return fs::exists(root + "/spool/incoming"); }));
+      EXPECT_EQ(Shell("{v} recheck", root).status, 255);
+      EXPECT_EQ(testsupport::StopScan(running), 0);
     }
   }
 }
