@@ -4,7 +4,6 @@
 
 #include "app/data_commands.h"
 #include "app/storage_setup.h"
-#include "platform/single_instance.h"
 #include "storage/recheck.h"
 
 namespace varnox {
@@ -18,16 +17,9 @@ int RunRecheck(const StorageOptions& o) {
   if (!PrepareDeviceRoot(root)) return 1;
   // The scan writes the same logs; it must not run meanwhile.
   SingleInstanceLock instance(root);
-  if (!instance.held()) {
-    if (!instance.error().empty()) {
-      std::fprintf(stderr, "varnox: cannot take the lock %s\n", instance.error().c_str());
-      return 1;
-    }
-    std::fprintf(stderr,
-                 "varnox: varnox scan runs on this root; stop it, re-check, then start it "
-                 "again\n");
-    return 255;
-  }
+  if (const int busy = LockDeviceRoot(
+          instance, "varnox scan runs on this root; stop it, re-check, then start it again"))
+    return busy;
   auto storage = OpenStorage(o);
   if (!storage) return 1;
   std::vector<RecheckCount> counts;

@@ -44,15 +44,8 @@ int RunScan(const ScanOptions& o) {
   if (!PrepareDeviceRoot(root)) return 1;
   // A second scan on the same root would log messages twice.
   SingleInstanceLock instance(root);
-  if (!instance.held()) {
-    // 255 says another copy runs; a lock that cannot be taken is an error.
-    if (!instance.error().empty()) {
-      std::fprintf(stderr, "varnox: cannot take the lock %s\n", instance.error().c_str());
-      return 1;
-    }
-    std::fprintf(stderr, "varnox: another copy is already running on this root\n");
-    return 255;
-  }
+  if (const int busy = LockDeviceRoot(instance, "another copy is already running on this root"))
+    return busy;
   auto storage = OpenStorage(o.mail.storage);
   if (!storage) return 1;
   if (storage->locations.DataFolder().empty()) {

@@ -52,6 +52,17 @@ bool PrepareDeviceRoot(const std::string& root) {
   return true;
 }
 
+int LockDeviceRoot(SingleInstanceLock& instance, const char* busyText) {
+  if (instance.held()) return 0;
+  // 255 says another copy runs; a lock that cannot be taken is an error.
+  if (!instance.error().empty()) {
+    std::fprintf(stderr, "varnox: cannot take the lock %s\n", instance.error().c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "varnox: %s\n", busyText);
+  return 255;
+}
+
 std::unique_ptr<Storage> OpenStorage(const StorageOptions& options) {
   const std::string root = ResolveDeviceRoot(options.root);
   if (!PrepareDeviceRoot(root)) return nullptr;

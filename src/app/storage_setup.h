@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/single_instance.h"
 #include "storage/init_storage.h"
 
 namespace varnox {
@@ -24,6 +25,11 @@ YesNoQuestion TerminalQuestion(bool useCard);
 // Makes the device root when it is missing. False, with the path and the
 // reason on standard error, when it is no folder or cannot be written.
 bool PrepareDeviceRoot(const std::string& root);
+
+// Takes the root's one-running-copy lock into instance. 0 when held; else
+// says why on standard error: 255 with busyText when another copy holds
+// it, 1 when the lock cannot be taken at all.
+int LockDeviceRoot(SingleInstanceLock& instance, const char* busyText);
 
 // Resolves the root and prepares it: the first command on a new root makes
 // the data folder and its databases. Null (the reason said on standard
