@@ -1,0 +1,25 @@
+// The interface strings shown in message boxes and status texts, known by
+// their resource numbers. English until a language file replaces them; the
+// scan thread reads one while the user-interface thread may replace it.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+namespace varnox {
+
+class InterfaceStrings {
+ public:
+  InterfaceStrings();
+  // The text of resource number id, or empty for a number that is none.
+  std::string Get(int id) const;
+  // Replaces it (cut to 99 bytes of whole characters); false for a number that is none.
+  bool Set(int id, const std::string& text);
+  static bool Known(int id);
+
+ private:
+  mutable std::mutex mutex_;  // guards: texts_
+  std::string texts_[18];     // 113 to 130
+};
+
+}  // namespace varnox
