@@ -10,6 +10,7 @@
 
 #include "app/data_commands.h"
 #include "app/mail_options.h"
+#include "app/running_program.h"
 #include "html2txt/html_converter.h"
 #include "mailstore/auto_response.h"
 #include "mailstore/scan.h"
@@ -46,6 +47,7 @@ int RunScan(const ScanOptions& o) {
   SingleInstanceLock instance(root);
   if (const int busy = LockDeviceRoot(instance, "another copy is already running on this root"))
     return busy;
+  RemoveProgramAddress(root);  // left by a window program that is gone
   auto storage = OpenStorage(o.mail.storage);
   if (!storage) return 1;
   if (storage->locations.DataFolder().empty()) {

@@ -16,7 +16,8 @@ bool PauseGate::SafePoint() {
 bool PauseGate::Sleep(std::chrono::milliseconds duration) {
   if (!SafePoint()) return false;
   if (!sleeps_) return true;
-  const auto until = std::chrono::steady_clock::now() + duration;
+  const auto until = std::chrono::steady_clock::now() +
+                     std::chrono::duration_cast<std::chrono::milliseconds>(duration * scale_);
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     if (stop_) return false;

@@ -14,7 +14,8 @@ namespace varnox {
 class PauseGate {
  public:
   // sleeps false: every sleep returns at once (tests, one-shot runs).
-  explicit PauseGate(bool sleeps = true) : sleeps_(sleeps) {}
+  // scale multiplies every sleep (tests of the whole program shorten them).
+  explicit PauseGate(bool sleeps = true, double scale = 1.0) : sleeps_(sleeps), scale_(scale) {}
 
   // Worker side. A safe point: waits while a pause is asked for. Returns
   // false when the worker is to stop.
@@ -37,6 +38,7 @@ class PauseGate {
 
  private:
   const bool sleeps_;
+  const double scale_;
   mutable std::mutex mutex_;  // guards: the flags below
   std::condition_variable changed_;
   bool pauseRequested_ = false;
