@@ -129,7 +129,6 @@
     const pageMode = !d || d.visible === false || !!d.minimized;
     document.body.classList.toggle('pagemode', pageMode);
     if (!d) return;
-    $('title').textContent = d.title || 'Varnox';
     setText('c1019', text(d, '1019', ''));
     const count = text(d, '1037', '');
     setText('c1037', count);
@@ -425,6 +424,7 @@
     $('sheetscrim').addEventListener('click', closeSheet);
     const day = $('c1022');
     day.addEventListener('focus', () => day.select());
+    day.addEventListener('click', () => day.select()); // a tap places the caret otherwise
     day.addEventListener('input', () => dirty.add(VIEWER + '/1022'));
     day.addEventListener('keydown', (e) => { if (e.key === 'Enter') { e.preventDefault(); command(VIEWER, 1018); } });
     for (const id of ['1011', '1012']) {
