@@ -55,8 +55,7 @@
     return out;
   }
   function command(dialog, id) {
-    const body = { dialog, id: Number(id) };
-    if (dialog !== 'main' && dialog !== 'messagebox') body.controls = controlsOf(dialog);
+    const body = { dialog, id: Number(id), controls: controlsOf(dialog) };
     for (const k of [...dirty]) if (k.startsWith(dialog + '/')) dirty.delete(k);
     return api('/api/command', body).catch(() => {
       if (dialog === 'main' && Number(id) === 40008) showEnded(); // the program went away
