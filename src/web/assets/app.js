@@ -21,7 +21,12 @@
   };
 
   // ---- requests ----
+  let issued = 0;     // requests sent, numbered
+  let drawn = 0;      // number of the request whose answer the page shows
+  let statusSeq = 0;  // status events received; an answer older than the last one keeps the line
   async function api(path, body) {
+    const mine = ++issued;
+    const seq = statusSeq;
     const opt = { credentials: 'same-origin', headers: { Accept: 'application/json' } };
     if (body !== undefined) {
       opt.method = 'POST';
@@ -31,10 +36,24 @@
     const res = await fetch(path, opt);
     if (res.status === 409) { await refresh(); return null; } // a dialog or message box is open: show it
     if (!res.ok) throw new Error(path + ': ' + res.status);
-    render(await res.json());
-    return model;
+    const m = await res.json();
+    if (mine > drawn) { // answers can overtake each other: never draw an older state over a newer one
+      drawn = mine;
+      render(m, seq === statusSeq);
+    }
+    return m;
   }
-  const refresh = () => api('/api/window').catch(() => null);
+  // Bursts of change events cost one fetch in flight and at most one after it.
+  let refreshing = null;
+  let again = false;
+  function refresh() {
+    if (refreshing) { again = true; return refreshing; }
+    refreshing = api('/api/window').catch(() => null).finally(() => {
+      refreshing = null;
+      if (again) { again = false; refresh(); }
+    });
+    return refreshing;
+  }
 
   function controlsOf(key) {
     const out = {};
@@ -75,7 +94,7 @@
     source = new EventSource('/api/events', { withCredentials: true });
     source.addEventListener('open', () => { $('conn').hidden = true; refresh(); });
     source.addEventListener('status', (e) => {
-      try { setStatus(JSON.parse(e.data).text || ''); } catch (_) { /* malformed event: ignore */ }
+      try { statusSeq++; setStatus(JSON.parse(e.data).text || ''); } catch (_) { /* malformed event: ignore */ }
     });
     source.addEventListener('changed', refresh);
     source.addEventListener('bye', showEnded);
@@ -105,7 +124,7 @@
   }
 
   // ---- rendering ----
-  function render(m) {
+  function render(m, statusCurrent) {
     if (!m || !m.dialogs) return;
     model = m;
     if (ended) return;
@@ -113,7 +132,7 @@
     const hidden = !!main.minimized;
     $('app').hidden = hidden;
     $('tray').hidden = !hidden;
-    renderViewer(m.dialogs[VIEWER], main);
+    renderViewer(m.dialogs[VIEWER], main, statusCurrent);
     renderSoftkeys(main.menu || []);
     renderModal(m);
     renderAlert(m.messageBox);
@@ -124,7 +143,7 @@
 
   function setText(id, t) { const el = $(id); if (el.textContent !== t) el.textContent = t; }
 
-  function renderViewer(d, main) {
+  function renderViewer(d, main, statusCurrent) {
     const pageMode = !d || d.visible === false || !!d.minimized;
     document.body.classList.toggle('pagemode', pageMode);
     if (!d) return;
@@ -132,7 +151,7 @@
     const count = text(d, '1037', '');
     setText('c1037', count);
     $('c1037').hidden = count === '';
-    setStatus(text(d, '1021', ''));
+    if (statusCurrent) setStatus(text(d, '1021', ''));
     for (const [id, dflt] of [['1020', 'Messages from Today (in Days)'], ['1015', 'Sender'],
       ['1023', 'Time'], ['1016', 'Message'], ['1027', '+'], ['1029', '\u2212'], ['1018', 'Update']]) {
       setText('c' + id, text(d, id, dflt));
