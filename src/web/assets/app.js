@@ -1,0 +1,496 @@
+'use strict';
+// The window: renders the server's control model and sends taps back as commands.
+// The server owns all state; the page keeps only what the user typed but has not sent yet.
+(() => {
+  const $ = (id) => document.getElementById(id);
+  const VIEWER = '120';
+  const LINES_PER_MESSAGE = 4;
+  const wide = matchMedia('(min-width: 901px)');
+  let model = null;
+  let ended = false;
+  let shownPage = -1;      // pageVersion the frame shows
+  let seenHelp = null;     // helpVersion at the first model, so only new help offers a link
+  let remembered = null;   // the selected message's lines, to keep it across list reloads
+  let sheetPath = null;    // indexes into main.menu while a menu sheet is open
+  const dirty = new Set(); // "dialog/control" edits not yet sent
+
+  const ctl = (d, id) => (d && d.controls && d.controls[id]) || {};
+  const text = (d, id, fallback) => {
+    const t = ctl(d, id).text;
+    return typeof t === 'string' && t !== '' ? t : fallback;
+  };
+
+  // ---- requests ----
+  let issued = 0;     // requests sent, numbered
+  let drawn = 0;      // number of the request whose answer the page shows
+  let statusSeq = 0;  // status events received; an answer older than the last one keeps the line
+  async function api(path, body) {
+    const mine = ++issued;
+    const seq = statusSeq;
+    const opt = { credentials: 'same-origin', headers: { Accept: 'application/json' } };
+    if (body !== undefined) {
+      opt.method = 'POST';
+      opt.headers['Content-Type'] = 'application/json';
+      opt.body = JSON.stringify(body);
+    }
+    const res = await fetch(path, opt);
+    if (res.status === 409) { await refresh(); return null; } // a dialog or message box is open: show it
+    if (!res.ok) throw new Error(path + ': ' + res.status);
+    const m = await res.json();
+    if (mine > drawn) { // answers can overtake each other: never draw an older state over a newer one
+      drawn = mine;
+      render(m, seq === statusSeq);
+    }
+    return m;
+  }
+  // Bursts of change events cost one fetch in flight and at most one after it.
+  let refreshing = null;
+  let again = false;
+  function refresh() {
+    if (refreshing) { again = true; return refreshing; }
+    refreshing = api('/api/window').catch(() => null).finally(() => {
+      refreshing = null;
+      if (again) { again = false; refresh(); }
+    });
+    return refreshing;
+  }
+
+  function controlsOf(key) {
+    const out = {};
+    if (key === VIEWER) { // the day field and the two filter boxes, as the user left them
+      out['1022'] = { text: $('c1022').value };
+      for (const id of ['1011', '1012']) out[id] = { checked: $('c' + id).getAttribute('aria-pressed') === 'true' };
+      return out;
+    }
+    const d = model && model.dialogs[key];
+    if (!d || !d.controls) return out;
+    for (const [id, c] of Object.entries(d.controls)) {
+      const el = document.querySelector(`[data-ctl="${key}/${id}"]`);
+      if (c.kind === 'edit' && el) out[id] = { text: el.value };
+      else if (c.kind === 'check') out[id] = { checked: el ? el.checked : !!c.checked };
+      else if (c.kind === 'list' && typeof c.selected === 'number') out[id] = { selected: c.selected };
+      else if (c.kind === 'multilist' && Array.isArray(c.selected)) out[id] = { selected: c.selected };
+    }
+    return out;
+  }
+  function command(dialog, id) {
+    const body = { dialog, id: Number(id), controls: controlsOf(dialog) };
+    for (const k of [...dirty]) if (k.startsWith(dialog + '/')) dirty.delete(k);
+    return api('/api/command', body).catch(() => {
+      if (dialog === 'main' && Number(id) === 40008) showEnded(); // the program went away
+      return null;
+    });
+  }
+  const exit = () => command('main', 40008).then((m) => { if (m) showEnded(); });
+  const select = (dialog, control, index) =>
+    api('/api/select', { dialog, control: Number(control), index }).catch(() => null);
+  const selectMany = (dialog, control, indexes) =>
+    api('/api/select', { dialog, control: Number(control), indexes }).catch(() => null);
+
+  // ---- events ----
+  let source = null;
+  function listen() {
+    if (ended) return;
+    source = new EventSource('/api/events', { withCredentials: true });
+    source.addEventListener('open', () => { $('conn').hidden = true; refresh(); });
+    source.addEventListener('status', (e) => {
+      try { statusSeq++; setStatus(JSON.parse(e.data).text || ''); } catch (_) { /* malformed event: ignore */ }
+    });
+    source.addEventListener('changed', refresh);
+    source.addEventListener('bye', showEnded);
+    source.addEventListener('error', () => {
+      if (ended) return;
+      $('conn').hidden = false;
+      if (source.readyState === EventSource.CLOSED) { // refused: the browser gives up, so retry
+        source = null;
+        setTimeout(listen, 2000);
+      }
+    });
+  }
+  function showEnded() {
+    ended = true;
+    if (source) source.close();
+    $('conn').hidden = true;
+    $('app').hidden = true;
+    for (const id of ['sheet', 'modal', 'alert', 'tray']) $(id).hidden = true;
+    $('ended').hidden = false;
+  }
+  function setStatus(t) {
+    const el = $('c1021');
+    el.textContent = t;
+    el.hidden = t === '';
+    const d = model && model.dialogs[VIEWER];
+    if (d && d.controls && d.controls['1021']) d.controls['1021'].text = t;
+  }
+
+  // ---- rendering ----
+  function render(m, statusCurrent) {
+    if (!m || !m.dialogs) return;
+    model = m;
+    if (ended) return;
+    const main = m.dialogs.main || {};
+    const hidden = !!main.minimized;
+    $('app').hidden = hidden;
+    $('tray').hidden = !hidden;
+    renderViewer(m.dialogs[VIEWER], main, statusCurrent);
+    renderSoftkeys(main.menu || []);
+    renderModal(m);
+    renderAlert(m.messageBox);
+    const hv = main.helpVersion || 0;
+    if (seenHelp === null) seenHelp = hv;
+    if (hv > seenHelp) { seenHelp = hv; $('help').hidden = false; }
+  }
+
+  function setText(id, t) { const el = $(id); if (el.textContent !== t) el.textContent = t; }
+
+  function renderViewer(d, main, statusCurrent) {
+    const pageMode = !d || d.visible === false || !!d.minimized;
+    document.body.classList.toggle('pagemode', pageMode);
+    if (!d) return;
+    setText('c1019', text(d, '1019', ''));
+    const count = text(d, '1037', '');
+    setText('c1037', count);
+    $('c1037').hidden = count === '';
+    if (statusCurrent) setStatus(text(d, '1021', ''));
+    for (const [id, dflt] of [['1020', 'Messages from Today (in Days)'], ['1015', 'Sender'],
+      ['1023', 'Time'], ['1016', 'Message'], ['1027', '+'], ['1029', '\u2212'], ['1018', 'Update']]) {
+      setText('c' + id, text(d, id, dflt));
+    }
+    for (const id of ['1011', '1012']) {
+      const el = $('c' + id);
+      setText('c' + id, text(d, id, id === '1011' ? 'Spam' : 'Normal'));
+      if (!dirty.has(VIEWER + '/' + id)) el.setAttribute('aria-pressed', String(!!ctl(d, id).checked));
+    }
+    const day = $('c1022');
+    if (!dirty.has(VIEWER + '/1022')) day.value = text(d, '1022', '0');
+    for (const id of ['1014', '1025', '1017']) setText('c' + id, text(d, id, ''));
+    for (const id of ['1027', '1029', '1018', '1022', '1011', '1012']) $('c' + id).disabled = ctl(d, id).enabled === false;
+    renderList(ctl(d, '1010'));
+    const pv = main.pageVersion || 0;
+    if (pv !== shownPage) showPage(pv);
+  }
+
+  function showPage(version) {
+    shownPage = version;
+    const box = $('framebox');
+    const old = box.querySelector('iframe');
+    if (old) old.remove();
+    $('noframe').hidden = version > 0;
+    if (version <= 0) return;
+    // A fresh frame per version: the page has no scripts and no same-origin access to reload it.
+    const f = document.createElement('iframe');
+    f.setAttribute('sandbox', '');
+    f.title = 'Message page';
+    f.src = '/page?v=' + version;
+    box.appendChild(f);
+  }
+
+  const headerText = (line) => (line || '').replace(/^_+|_+$/g, '').trim();
+
+  function renderList(c) {
+    const ul = $('c1010');
+    const lines = Array.isArray(c.lines) ? c.lines : [];
+    const n = Math.floor(lines.length / LINES_PER_MESSAGE);
+    const sel = typeof c.selected === 'number' && c.selected >= 0 ? Math.floor(c.selected / LINES_PER_MESSAGE) : -1;
+    const spam = Array.isArray(c.spam) ? c.spam : null;
+    const scroll = ul.scrollTop;
+    while (ul.children.length > n) ul.lastChild.remove();
+    while (ul.children.length < n) ul.appendChild(makeCard(ul.children.length));
+    for (let k = 0; k < n; k++) {
+      const li = ul.children[k];
+      const l = lines.slice(k * LINES_PER_MESSAGE, (k + 1) * LINES_PER_MESSAGE);
+      li.querySelector('.hd').textContent = headerText(l[0]);
+      li.querySelector('.from').textContent = l[1];
+      li.querySelector('.time').textContent = l[2];
+      li.querySelector('.msg').textContent = l[3];
+      li.setAttribute('aria-selected', String(k === sel));
+      li.setAttribute('aria-label', `${headerText(l[0])}, ${l[1]}, ${l[2]}`);
+      const verdict = spam ? (spam[k] ? 'spam' : 'normal') : '';
+      li.dataset.verdict = verdict;
+      const badge = li.querySelector('.verdict');
+      badge.hidden = !verdict;
+      badge.textContent = verdict === 'spam' ? 'Spam' : 'Normal';
+    }
+    ul.scrollTop = scroll;
+    if (sel >= 0) ul.setAttribute('aria-activedescendant', 'card' + sel);
+    else ul.removeAttribute('aria-activedescendant');
+    $('empty').hidden = n > 0;
+    keepSelection(lines, sel, n);
+  }
+
+  // A reload empties the server's selection; select the same message again if it is still listed.
+  function keepSelection(lines, sel, n) {
+    if (sel >= 0) { remembered = lines.slice(sel * 4 + 1, sel * 4 + 4).join('\n'); return; }
+    if (remembered === null) return;
+    const want = remembered;
+    remembered = null;
+    for (let k = 0; k < n; k++) {
+      if (lines.slice(k * 4 + 1, k * 4 + 4).join('\n') === want) {
+        if (!model.modal && !model.messageBox) select(VIEWER, '1010', k * LINES_PER_MESSAGE);
+        return;
+      }
+    }
+  }
+
+  function makeCard(k) {
+    const li = document.createElement('li');
+    li.id = 'card' + k;
+    li.className = 'card';
+    li.setAttribute('role', 'option');
+    li.innerHTML = '<div class="top"><span class="hd"></span><span class="verdict" hidden></span></div>' +
+      '<div class="from"></div><div class="time"></div><div class="msg"></div>';
+    li.addEventListener('click', () => pick(k, !wide.matches));
+    return li;
+  }
+
+  async function pick(k, open) {
+    const m = await select(VIEWER, '1010', k * LINES_PER_MESSAGE);
+    // On a phone the page is its own screen: a tap opens it, as on the device.
+    if (open && m && !m.modal && !m.messageBox) command('main', 40019);
+  }
+
+  function renderSoftkeys(menu) {
+    const nav = $('softkeys');
+    const sig = JSON.stringify(menu);
+    if (nav.dataset.sig !== sig) {
+      nav.dataset.sig = sig;
+      nav.textContent = '';
+      menu.forEach((key, i) => {
+        const b = document.createElement('button');
+        b.type = 'button';
+        b.className = 'softkey';
+        b.textContent = key.text;
+        b.setAttribute('aria-haspopup', 'menu');
+        b.addEventListener('click', () => openSheet([i]));
+        nav.appendChild(b);
+      });
+      if (sheetPath) openSheet(sheetPath);
+    }
+  }
+
+  function openSheet(path) {
+    let node = { items: (model.dialogs.main || {}).menu || [] };
+    for (const i of path) node = node.items && node.items[i];
+    if (!node || !Array.isArray(node.items)) { closeSheet(); return; }
+    sheetPath = path;
+    const body = $('sheetbody');
+    body.textContent = '';
+    const head = document.createElement('div');
+    head.className = 'sheethead';
+    if (path.length > 1) {
+      const back = button('\u2190', () => openSheet(path.slice(0, -1)), 'iconbtn');
+      back.setAttribute('aria-label', 'Back');
+      head.appendChild(back);
+    }
+    const h = document.createElement('h2');
+    h.textContent = node.text || '';
+    head.appendChild(h);
+    body.setAttribute('aria-label', node.text || 'Menu');
+    body.appendChild(head);
+    node.items.forEach((it, i) => {
+      if (it.separator) { body.appendChild(document.createElement('hr')); return; }
+      const sub = Array.isArray(it.items);
+      const b = button(it.text + (sub ? ' \u203a' : ''), () => {
+        if (sub) { openSheet(path.concat(i)); return; }
+        closeSheet();
+        if (Number(it.id) === 40008) exit();
+        else command('main', it.id);
+      }, 'menuitem');
+      b.setAttribute('role', 'menuitem');
+      if (it.enabled === false) b.disabled = true;
+      body.appendChild(b);
+    });
+    $('sheet').hidden = false;
+    const first = body.querySelector('.menuitem');
+    if (first && !body.contains(document.activeElement)) first.focus();
+  }
+  function closeSheet() { sheetPath = null; $('sheet').hidden = true; }
+
+  function button(label, onClick, cls) {
+    const b = document.createElement('button');
+    b.type = 'button';
+    b.className = cls || 'btn';
+    b.textContent = label;
+    b.addEventListener('click', onClick);
+    return b;
+  }
+
+  // Any modal dialog: drawn from its controls in the order the server gives.
+  function renderModal(m) {
+    const box = $('modal');
+    const key = m.modal;
+    const d = key && m.dialogs[key];
+    if (!d) { box.hidden = true; box.textContent = ''; box.dataset.key = ''; return; }
+    const focused = document.activeElement && document.activeElement.dataset.ctl;
+    const unsent = {}; // edits not sent yet survive a re-render
+    for (const el of box.querySelectorAll('input, textarea')) {
+      if (dirty.has(el.dataset.ctl)) unsent[el.dataset.ctl] = el.type === 'checkbox' ? el.checked : el.value;
+    }
+    if (box.dataset.key !== key) for (const k of [...dirty]) if (!k.startsWith(VIEWER + '/')) dirty.delete(k);
+    box.textContent = '';
+    box.dataset.key = key;
+    const bar = document.createElement('div');
+    bar.className = 'pagebar';
+    const close = button('\u2715', () => command(key, 2), 'iconbtn');
+    close.setAttribute('aria-label', 'Close');
+    close.dataset.ctl = key + '/close';
+    const h = document.createElement('h2');
+    h.id = 'modaltitle';
+    h.textContent = d.title || '';
+    bar.append(h, close);
+    const body = document.createElement('div');
+    body.className = 'modalbody';
+    const order = Array.isArray(d.order) ? d.order : Object.keys(d.controls || {});
+    for (const id of order) {
+      const el = modalControl(key, String(id), ctl(d, id));
+      if (el) body.appendChild(el);
+    }
+    box.append(bar, body);
+    for (const [tag, v] of Object.entries(unsent)) {
+      const el = box.querySelector(`[data-ctl="${tag}"]`);
+      if (el) el[el.type === 'checkbox' ? 'checked' : 'value'] = v;
+    }
+    box.hidden = false;
+    const again = focused && box.querySelector(`[data-ctl="${focused}"]`);
+    (again || close).focus();
+  }
+
+  function modalControl(key, id, c) {
+    const tag = key + '/' + id;
+    const t = c.text || '';
+    let el;
+    switch (c.kind) {
+      case 'button':
+        el = button(t, () => command(key, id), 'btn');
+        break;
+      case 'check': {
+        el = document.createElement('label');
+        el.className = 'checkrow';
+        const cb = document.createElement('input');
+        cb.type = 'checkbox';
+        cb.checked = !!c.checked;
+        cb.dataset.ctl = tag;
+        cb.addEventListener('change', () => dirty.add(tag));
+        el.append(cb, document.createTextNode(' ' + t));
+        break;
+      }
+      case 'edit': {
+        el = document.createElement(c.multiline ? 'textarea' : 'input');
+        el.value = t;
+        el.setAttribute('aria-label', id);
+        el.addEventListener('input', () => dirty.add(tag));
+        break;
+      }
+      case 'list': case 'multilist': {
+        el = document.createElement('ul');
+        el.className = 'choices';
+        el.setAttribute('role', 'listbox');
+        const many = c.kind === 'multilist';
+        if (many) el.setAttribute('aria-multiselectable', 'true');
+        const picked = new Set(Array.isArray(c.selected) ? c.selected : [c.selected]);
+        (c.lines || []).forEach((line, i) => {
+          const li = button(line, () => {
+            if (!many) { select(key, id, i); return; }
+            picked.has(i) ? picked.delete(i) : picked.add(i);
+            selectMany(key, id, [...picked].sort((a, b) => a - b));
+          }, 'choice');
+          li.setAttribute('role', 'option');
+          li.setAttribute('aria-selected', String(picked.has(i)));
+          el.appendChild(li);
+        });
+        break;
+      }
+      case 'field':
+        el = document.createElement(c.multiline ? 'pre' : 'p');
+        el.className = 'field';
+        el.textContent = t;
+        break;
+      default:
+        if (!t) return null;
+        el = document.createElement('p');
+        el.textContent = t;
+    }
+    if (c.kind !== 'check') el.dataset.ctl = tag;
+    if (c.enabled === false && 'disabled' in el) el.disabled = true;
+    return el;
+  }
+
+  function renderAlert(mb) {
+    $('alert').hidden = !mb;
+    if (!mb) return;
+    setText('alertcap', mb.caption || '');
+    setText('alerttext', mb.text || '');
+    const btns = $('alertbtns');
+    btns.textContent = '';
+    (mb.buttons && mb.buttons.length ? mb.buttons : ['OK']).forEach((label, i) => {
+      btns.appendChild(button(label, () => command('messagebox', i + 1), i === 0 ? 'btn primary' : 'btn'));
+    });
+    btns.firstChild.focus();
+  }
+
+  // ---- the viewer's own controls ----
+  function wire() {
+    const viewerCmd = (id) => () => command(VIEWER, id);
+    $('c1027').addEventListener('click', viewerCmd(1027));
+    $('c1029').addEventListener('click', viewerCmd(1029));
+    $('c1018').addEventListener('click', viewerCmd(1018));
+    $('done').addEventListener('click', viewerCmd(1));
+    $('back').addEventListener('click', () => command('main', 40020));
+    $('tray').addEventListener('click', () => command('main', 5000));
+    $('helpclose').addEventListener('click', () => { $('help').hidden = true; });
+    $('helplink').addEventListener('click', () => { $('help').hidden = true; });
+    $('sheetscrim').addEventListener('click', closeSheet);
+    const day = $('c1022');
+    day.addEventListener('focus', () => day.select());
+    day.addEventListener('click', () => day.select()); // a tap places the caret otherwise
+    day.addEventListener('input', () => dirty.add(VIEWER + '/1022'));
+    day.addEventListener('keydown', (e) => { if (e.key === 'Enter') { e.preventDefault(); command(VIEWER, 1018); } });
+    for (const id of ['1011', '1012']) {
+      const chip = $('c' + id);
+      chip.addEventListener('click', () => { // toggles itself; the state goes with the next command
+        chip.setAttribute('aria-pressed', String(chip.getAttribute('aria-pressed') !== 'true'));
+        dirty.add(VIEWER + '/' + id);
+      });
+    }
+    document.addEventListener('keydown', onKey);
+  }
+
+  function onKey(e) {
+    if (ended || !model) return;
+    const k = e.key;
+    if ((e.ctrlKey || e.metaKey) && (k === 'q' || k === 'Q')) {
+      e.preventDefault();
+      exit();
+      return;
+    }
+    if (k === 'Escape') {
+      if (!$('sheet').hidden) closeSheet();
+      else if (model.messageBox) command('messagebox', 2);
+      else if (model.modal) command(model.modal, 2);
+      else return;
+      e.preventDefault();
+      return;
+    }
+    if (model.modal || model.messageBox || !$('sheet').hidden || $('app').hidden) return;
+    const t = e.target;
+    if (t && (t.tagName === 'INPUT' || t.tagName === 'TEXTAREA' || (t.tagName === 'BUTTON' && k === 'Enter'))) return;
+    const c = ctl(model.dialogs[VIEWER], '1010');
+    const n = Math.floor((c.lines || []).length / LINES_PER_MESSAGE);
+    const cur = c.selected >= 0 ? Math.floor(c.selected / LINES_PER_MESSAGE) : -1;
+    if ((k === 'ArrowDown' || k === 'ArrowUp') && n > 0 && !document.body.classList.contains('pagemode')) {
+      e.preventDefault();
+      const next = k === 'ArrowDown' ? Math.min(n - 1, cur + 1) : Math.max(0, cur < 0 ? 0 : cur - 1);
+      if (next !== cur) select(VIEWER, '1010', next * LINES_PER_MESSAGE).then(() => {
+        const el = $('card' + next);
+        if (el) el.scrollIntoView({ block: 'nearest' });
+      });
+    } else if (k === 'Enter' && !document.body.classList.contains('pagemode')) {
+      e.preventDefault();
+      command('main', 40019);
+    }
+  }
+
+  wire();
+  refresh();
+  listen();
+})();

@@ -1,0 +1,351 @@
+// Browser walk through the Varnox window: starts `varnox demo` on a temporary root, drives
+// Debian's chromium at phone and desktop sizes, and checks what a user sees and what the
+// server says. Usage: node walk.mjs VARNOX_BINARY SCREENSHOT_DIR
+// Prints one line per step; exits 1 at the first failure.
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import os from 'node:os';
+import path from 'node:path';
+import readline from 'node:readline';
+import { chromium } from 'playwright-core';
+
+const [binary, shotDir] = process.argv.slice(2);
+if (!binary || !shotDir) {
+  console.error('usage: node walk.mjs VARNOX_BINARY SCREENSHOT_DIR');
+  process.exit(2);
+}
+const WAIT = 60000; // how long a condition may take to come true before the walk gives up
+const PROBE_STORE = 'Probe';
+fs.mkdirSync(shotDir, { recursive: true });
+const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'varnox-walk-'));
+const root = path.join(tmp, 'root');
+
+let step = 0;
+let program = null;
+let exitCode = null;
+let exited = null;        // resolves when the program ends
+let expectAlive = true;   // false once the walk asked it to end
+const pageErrors = [];
+let stderrTail = '';
+let browser = null;
+let page = null;
+let pixelServer = null;
+let pixelHits = 0;
+const statuses = []; // every status text the event stream delivered, in order
+
+function ok(what) { console.log(`ok ${++step} - ${what}`); }
+class WalkError extends Error {}
+function check(cond, what) { if (!cond) throw new WalkError(what); }
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+// Polls fn until it returns a truthy value; the walk fails when it never does.
+async function until(fn, what, ms = WAIT) {
+  const end = Date.now() + ms;
+  let last;
+  for (;;) {
+    try { last = await fn(); } catch (e) { last = undefined; }
+    if (last) return last;
+    if (expectAlive && exitCode !== null) throw new WalkError(`${what}: varnox exited with ${exitCode}`);
+    if (Date.now() > end) throw new WalkError(`${what}: not within ${ms / 1000} s`);
+    await sleep(100);
+  }
+}
+
+// ---- the probe message: markup that must render, a script and a remote image that must not act ----
+function probeMessage(pixelPort) {
+  const html = '<html><body><h1>Sandbox probe</h1>' +
+    "<script>document.title='ran'</script>" +
+    `<img src="http://127.0.0.1:${pixelPort}/pixel" alt="pixel"></body></html>`;
+  return [
+    'From: Sandbox Probe <probe@walk.invalid>', 'To: user@walk.invalid', 'Subject: Sandbox probe',
+    `Date: ${new Date().toUTCString().replace('GMT', '+0000')}`, 'Message-ID: <sandbox-probe@walk.invalid>',
+    'MIME-Version: 1.0', 'Content-Type: multipart/alternative; boundary="walk-boundary"', '',
+    '--walk-boundary', 'Content-Type: text/plain; charset=utf-8', '', 'Sandbox probe plain text', '',
+    '--walk-boundary', 'Content-Type: text/html; charset=utf-8', '', html, '', '--walk-boundary--', '',
+  ].join('\r\n');
+}
+
+async function startPixelListener() {
+  pixelServer = http.createServer((req, res) => { pixelHits++; res.writeHead(204); res.end(); });
+  await new Promise((r) => pixelServer.listen(0, '127.0.0.1', r));
+  return pixelServer.address().port;
+}
+
+function makeRoot(pixelPort) {
+  const store = path.join(root, 'Mail', PROBE_STORE);
+  for (const d of ['new', 'cur', 'tmp']) fs.mkdirSync(path.join(store, d), { recursive: true });
+  fs.writeFileSync(path.join(store, 'new', `${Math.floor(Date.now() / 1000)}.P${process.pid}.walk`),
+    probeMessage(pixelPort));
+}
+
+function startProgram() {
+  program = spawn(binary, ['demo', '--root', root, '--listen', '127.0.0.1:0'],
+    { stdio: ['ignore', 'pipe', 'pipe'] });
+  exited = new Promise((r) => program.on('exit', (code, signal) => {
+    exitCode = code === null ? `signal ${signal}` : code;
+    r();
+  }));
+  program.stderr.on('data', (d) => { stderrTail = (stderrTail + d).slice(-4000); });
+  const lines = readline.createInterface({ input: program.stdout });
+  return new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new WalkError('no address line within 60 s')), WAIT);
+    program.on('exit', () => { clearTimeout(timer); reject(new WalkError(`varnox exited with ${exitCode}`)); });
+    lines.on('line', (line) => {
+      const m = /^Varnox: (http:\/\/127\.0\.0\.1:(\d+)\/)\?token=([0-9a-f]{32})$/.exec(line);
+      if (m) { clearTimeout(timer); resolve({ base: m[1], url: line.slice('Varnox: '.length), token: m[3] }); }
+    });
+  });
+}
+
+// Reads the server's event stream as a script would and records the status texts.
+async function collectStatuses(base, token) {
+  const res = await fetch(base + 'api/events', { headers: { Authorization: `Bearer ${token}` } });
+  check(res.ok, `event stream answered ${res.status}`);
+  check((res.headers.get('content-type') || '').startsWith('text/event-stream'), 'event stream content type');
+  const decoder = new TextDecoder();
+  let buf = '';
+  (async () => {
+    try {
+      for await (const chunk of res.body) {
+        buf += decoder.decode(chunk, { stream: true }).replace(/\r\n?/g, '\n');
+        let cut;
+        while ((cut = buf.indexOf('\n\n')) >= 0) {
+          const block = buf.slice(0, cut);
+          buf = buf.slice(cut + 2);
+          let event = 'message';
+          const data = [];
+          for (const line of block.split('\n')) {
+            if (line.startsWith('event:')) event = line.slice(6).trim();
+            else if (line.startsWith('data:')) data.push(line.slice(5).replace(/^ /, ''));
+          }
+          if (event === 'status') statuses.push(JSON.parse(data.join('\n')).text);
+        }
+      }
+    } catch (e) { /* the stream ends with the program */ }
+  })();
+}
+// True when the status texts since `mark` hold `first` and, later, the empty text.
+function sawStatus(mark, first) {
+  const seen = statuses.slice(mark);
+  const at = seen.indexOf(first);
+  return at >= 0 && seen.indexOf('', at + 1) > at;
+}
+
+async function api(base, token, p) {
+  const res = await fetch(base + p.replace(/^\//, ''), { headers: { Authorization: `Bearer ${token}` } });
+  check(res.ok, `${p} answered ${res.status}`);
+  return res.json();
+}
+
+// ---- reading the page ----
+const badge = () => page.locator('#c1037').textContent();
+const cardCount = () => page.locator('#c1010 > li').count();
+async function cardTexts() {
+  return page.locator('#c1010 > li').evaluateAll((lis) => lis.map((li) => ({
+    from: li.querySelector('.from').textContent, time: li.querySelector('.time').textContent,
+    msg: li.querySelector('.msg').textContent, selected: li.getAttribute('aria-selected') === 'true',
+  })));
+}
+// The page shows what the server holds: the same count, as many cards as messages.
+async function settled(base, token) {
+  return until(async () => {
+    const v = (await api(base, token, '/api/window')).dialogs['120'].controls;
+    const n = Number(v['1037'].text);
+    return v['1010'].lines.length === 4 * n && (await badge()) === String(n) && (await cardCount()) === n
+      && (await page.locator('#c1019').textContent()) === v['1019'].text && { n, day: v['1019'].text };
+  }, 'page matches the server');
+}
+const pressed = async (id) => (await page.locator(id).getAttribute('aria-pressed')) === 'true';
+async function setChip(id, on) { if ((await pressed(id)) !== on) await page.click(id); }
+// Taps a viewer button that starts a list reload and waits for the reload's status texts.
+// A reload is refused while the last one is still ending; then the tap is made once more.
+async function reload(id, base, token) {
+  for (let tries = 2; ; tries--) {
+    const mark = statuses.length;
+    await page.click(id);
+    try {
+      await until(() => sawStatus(mark, 'Loading...'), `list reload after ${id}`, tries > 1 ? 10000 : WAIT);
+      return settled(base, token);
+    } catch (e) {
+      if (tries <= 1 || !(e instanceof WalkError)) throw e;
+    }
+  }
+}
+async function menu(key, ...items) {
+  await page.locator('#softkeys button', { hasText: key }).click();
+  for (const it of items) await page.locator('#sheetbody .menuitem', { hasText: it }).first().click();
+}
+const shot = (name) => page.screenshot({ path: path.join(shotDir, name) });
+
+async function walk() {
+  const pixelPort = await startPixelListener();
+  makeRoot(pixelPort);
+  const { base, url, token } = await startProgram();
+  ok(`varnox demo listens on ${base}`);
+  await collectStatuses(base, token);
+
+  browser = await chromium.launchPersistentContext(path.join(tmp, 'profile'), {
+    executablePath: '/usr/bin/chromium', headless: true, viewport: { width: 390, height: 844 },
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync'],
+  });
+  page = browser.pages()[0] || await browser.newPage();
+  page.on('pageerror', (e) => pageErrors.push(e.message));
+  await page.goto(url);
+  check(!page.url().includes('token='), 'the token stays in the address bar');
+
+  // Phone: the viewer lists today's messages.
+  const first = await until(async () => { const v = await settled(base, token); return v.n > 0 && v; },
+    'today lists messages');
+  check(await page.locator('#c1022').inputValue() === '0', 'day field starts at 0');
+  check(await pressed('#c1012') && !(await pressed('#c1011')), 'the viewer opens with Normal only');
+  ok(`phone: the viewer lists ${first.n} messages of ${first.day}`);
+
+  // Both filters: the probe message shows up once the scan has logged it.
+  await setChip('#c1011', true);
+  await reload('#c1018', base, token);
+  const probe = page.locator('#c1010 > li', { hasText: /sandbox probe/i });
+  await until(async () => (await probe.count()) === 1, 'the probe message is listed');
+  const all = await settled(base, token);
+
+  // Security: the probe's markup renders in the frame, its script and its remote image do not act.
+  await probe.click();
+  await until(async () => !(await page.locator('#listcol').isVisible()), 'a tap opens the page screen');
+  const frame = page.frameLocator('#framebox iframe');
+  await frame.locator('h1', { hasText: /sandbox probe/i }).waitFor({ state: 'visible', timeout: WAIT });
+  const pageFrame = page.frames().find((f) => f !== page.mainFrame());
+  check(pageFrame && (await pageFrame.title()) !== 'ran', 'the message script ran');
+  check(await page.locator('#framebox iframe').getAttribute('sandbox') === '', 'the frame is fully sandboxed');
+  check(pixelHits === 0, `the remote image was fetched ${pixelHits} times`);
+  ok('security: the probe heading is visible, its script did not run, its image was not fetched');
+  await page.click('#back');
+  await until(() => page.locator('#listcol').isVisible(), 'back shows the list');
+
+  // Filters: spam only plus normal only make both; both cleared fall back to Normal.
+  await setChip('#c1012', false);
+  const spam = await reload('#c1018', base, token);
+  check(await pressed('#c1011') && !(await pressed('#c1012')), 'spam-only chips');
+  await setChip('#c1011', false);
+  await setChip('#c1012', true);
+  const normal = await reload('#c1018', base, token);
+  check(spam.n + normal.n === all.n, `spam ${spam.n} + normal ${normal.n} != both ${all.n}`);
+  await setChip('#c1012', false);
+  const fallback = await reload('#c1018', base, token);
+  check(await pressed('#c1012') && !(await pressed('#c1011')), 'with both cleared Normal is checked again');
+  check(fallback.n === normal.n, `both cleared lists ${fallback.n}, normal only ${normal.n}`);
+  ok(`filters: spam ${spam.n} + normal ${normal.n} = both ${all.n}; none checked lists normal`);
+
+  // "+" and "-" move the day; "-" at today does nothing.
+  const plus = await reload('#c1027', base, token);
+  check(plus.day !== normal.day && await page.locator('#c1022').inputValue() === '1', '"+" goes one day back');
+  const minus = await reload('#c1029', base, token);
+  check(minus.day === normal.day && await page.locator('#c1022').inputValue() === '0', '"-" comes back to today');
+  const [answer] = await Promise.all([
+    page.waitForResponse((r) => r.url().endsWith('/api/command')), page.click('#c1029')]);
+  check(answer.ok(), `"-" at today answered ${answer.status()}`);
+  check((await settled(base, token)).day === normal.day, '"-" at today changed the day');
+  check(await page.locator('#c1022').inputValue() === '0', '"-" at today changed the day field');
+  await shot('phone-viewer.png');
+  ok(`day stepper: "+" shows ${plus.day}, "-" shows ${minus.day}, "-" at today stays`);
+
+  // Selecting a message fills the detail and shows its page.
+  const cards = await cardTexts();
+  const pick = Math.max(0, cards.findIndex((c) => !/sandbox probe/i.test(c.msg)));
+  await page.locator('#c1010 > li').nth(pick).click();
+  await until(async () => (await page.locator('#c1014').textContent()) === cards[pick].from, 'Sender filled');
+  check(await page.locator('#c1025').textContent() === cards[pick].time, 'Time filled');
+  check(await page.locator('#c1017').textContent() === cards[pick].msg, 'Message filled');
+  await until(async () => ((await frame.locator('body').textContent({ timeout: 2000 })) || '').trim() !== '',
+    'the page frame has content');
+  await shot('phone-page.png');
+  ok(`select: ${cards[pick].from} fills Sender, Time, Message and the page`);
+  await page.click('#back');
+  await until(() => page.locator('#listcol').isVisible(), 'back shows the list');
+
+  // Update: the re-check announces itself on the status line and clears it.
+  let mark = statuses.length;
+  await menu('Use', 'Action', 'Update');
+  await until(() => sawStatus(mark, 'Updating database...'), 'status "Updating database..." then ""');
+  ok('update: status events "Updating database..." then ""');
+
+  // Desktop: two columns, keyboard through the list, Enter shows the page.
+  await page.setViewportSize({ width: 1280, height: 800 });
+  await settled(base, token);
+  check(await page.locator('#listcol').isVisible() && await page.locator('#pagecol').isVisible(), 'two columns');
+  await page.locator('#c1010').focus();
+  // A tap selects on the desktop without leaving the list; the arrow then moves on from it.
+  const n = await cardCount();
+  await page.locator('#c1010 > li').nth(0).click();
+  await until(async () => (await cardTexts())[0].selected, 'a tap selects the first message');
+  check(await page.locator('#listcol').isVisible(), 'a tap on the desktop keeps the list');
+  if (n > 1) {
+    await page.locator('#c1010').focus();
+    await page.keyboard.press('ArrowDown');
+    await until(async () => (await cardTexts())[1].selected, 'ArrowDown selects the next message');
+    check(await page.locator('#c1014').textContent() === (await cardTexts())[1].from, 'the arrow fills Sender');
+  }
+  await shot('desktop-viewer.png');
+  await page.locator('#c1010').focus();
+  await page.keyboard.press('Enter');
+  await until(async () => !(await page.locator('#listcol').isVisible()), 'Enter shows the page');
+  await page.click('#back');
+  await until(() => page.locator('#listcol').isVisible(), 'back shows the list');
+  ok(`desktop: two columns, a tap and ArrowDown select (${n} listed), Enter shows the page, back returns`);
+
+  // About opens dialog 117 and closes, by its close control and by Escape.
+  await menu('Help', 'About');
+  await until(() => page.locator('#modal').isVisible(), 'the about box opens');
+  check((await api(base, token, '/api/window')).modal === '117', 'the server holds the about box');
+  check(/Kestrove/.test(await page.locator('#modal').textContent()), 'the about box names the maker');
+  await shot('about.png');
+  await page.click('#modal .pagebar .iconbtn');
+  await until(async () => !(await page.locator('#modal').isVisible()), 'the close control ends it');
+  await menu('Help', 'About');
+  await until(() => page.locator('#modal').isVisible(), 'the about box opens again');
+  await page.keyboard.press('Escape');
+  await until(async () => (await api(base, token, '/api/window')).modal === null, 'Escape ends it');
+  ok('about: opens, closes by its control and by Escape');
+
+  // Hide leaves the status icon; the icon brings the window back.
+  await menu('Help', 'Hide');
+  await until(() => page.locator('#tray').isVisible(), 'Hide shows the icon');
+  check(!(await page.locator('#app').isVisible()), 'Hide hides the window');
+  check((await api(base, token, '/api/window')).dialogs.main.minimized === true, 'the server minimised it');
+  await shot('hidden.png');
+  await page.click('#tray');
+  await until(() => page.locator('#app').isVisible(), 'the icon brings the window back');
+  ok('hide: the icon shows, its tap brings the window back');
+
+  // Exit ends the process and the page says so.
+  expectAlive = false;
+  await menu('Help', 'Exit');
+  await Promise.race([exited, sleep(WAIT)]);
+  check(exitCode !== null, 'varnox still runs 60 s after Exit');
+  check(exitCode === 0, `varnox exited with ${exitCode}`);
+  await until(() => page.locator('#ended').isVisible(), 'the page says Varnox has ended');
+  ok('exit: varnox ended with status 0 and the page says so');
+  check(pixelHits === 0, `the remote image was fetched ${pixelHits} times by the end`);
+  check(pageErrors.length === 0, `script errors in the page: ${pageErrors.join('; ')}`);
+}
+
+async function cleanup() {
+  if (browser) await browser.close().catch(() => {});
+  if (program && exitCode === null) program.kill('SIGTERM');
+  if (pixelServer) pixelServer.close();
+  fs.rmSync(tmp, { recursive: true, force: true });
+}
+
+try {
+  await walk();
+  await cleanup();
+  console.log(`${step} passed, 0 failed`);
+  process.exit(0);
+} catch (e) {
+  console.log(`not ok ${step + 1} - ${e instanceof WalkError ? e.message : e.stack}`);
+  if (page) await shot('failure.png').catch(() => {});
+  if (stderrTail) console.log(stderrTail.split('\n').map((l) => `# ${l}`).join('\n'));
+  await cleanup();
+  console.log(`${step} passed, 1 failed`);
+  process.exit(1);
+}
