@@ -14,5 +14,7 @@ void AddCheckCommand(CLI::App& app, CommandResult& result);
 void AddScanCommand(CLI::App& app, CommandResult& result);
 void AddSendCommand(CLI::App& app, CommandResult& result);
 void AddRecheckCommand(CLI::App& app, CommandResult& result);
+// `varnox demo`: a demo root, then the whole program on it.
+void AddDemoCommand(CLI::App& app, CommandResult& result);
 
 }  // namespace varnox

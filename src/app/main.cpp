@@ -22,6 +22,9 @@ int main(int argc, char** argv) {
   varnox::AddSendCommand(app, result);
   varnox::AddRecheckCommand(app, result);
   varnox::AddMimePartCommand(app, result);
+#ifdef VARNOX_DEMO_COMMAND
+  varnox::AddDemoCommand(app, result);
+#endif
 
   app.parse_complete_callback([&] {
     if (trace) varnox::SetTraceEnabled(true);
