@@ -152,6 +152,25 @@ std::string WithoutToken(const std::string& target) {
   return first == std::string::npos ? "/" : "/" + path.substr(first);
 }
 
+// The token of the address's query, "/?token=T"; taken from the request
+// line itself, as the server library would also read a form body's fields
+// as parameters.
+bool QueryToken(const std::string& target, std::string& token) {
+  const std::size_t q = target.find('?');
+  if (q == std::string::npos) return false;
+  std::string_view rest = std::string_view(target).substr(q + 1);
+  while (!rest.empty()) {
+    const std::size_t amp = rest.find('&');
+    const std::string_view field = rest.substr(0, amp);
+    rest = amp == std::string_view::npos ? std::string_view() : rest.substr(amp + 1);
+    if (field.rfind("token=", 0) == 0) {
+      token = field.substr(6);
+      return true;
+    }
+  }
+  return false;
+}
+
 std::string HostPort(const std::string& host, int port) {
   const bool v6 = host.find(':') != std::string::npos;
   return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
@@ -203,9 +222,8 @@ void WebServer::Impl::Handle(const Request& req, Response& res) {
   const bool read = req.method == "GET" || req.method == "HEAD";
   if (!read && !session->OriginAccepted(req))
     return Refuse(res, 403, "Forbidden: cross-site request");
-  if (req.has_param("token")) {
-    if (!SameSecret(req.get_param_value("token"), token))
-      return Refuse(res, 401, "Unauthorized: wrong token");
+  if (std::string given; QueryToken(req.target, given)) {
+    if (!SameSecret(given, token)) return Refuse(res, 401, "Unauthorized: wrong token");
     res.set_header("Set-Cookie", session->SetCookieValue());
     res.set_redirect(WithoutToken(req.target), 303);
     return;
