@@ -94,15 +94,18 @@ struct EventReader {
     thread = std::thread([this, port, token, stopAfter] {
       httplib::Client cli("127.0.0.1", port);
       cli.set_read_timeout(60, 0);
-      auto res = cli.Get("/api/events", {{"Authorization", "Bearer " + token}},
-                         [this, stopAfter](const char* data, std::size_t size) {
-                           bool more = true;
-                           seen.Update([&](Seen& s) {
-                             s.text.append(data, size);
-                             more = stopAfter.empty() || s.text.find(stopAfter) == s.text.npos;
-                           });
-                           return more;
-                         });
+      // As a browser asks: compressed, the events would wait in a buffer.
+      const httplib::Headers headers = {{"Authorization", "Bearer " + token},
+                                        {"Accept-Encoding", "gzip, deflate, br"}};
+      auto res =
+          cli.Get("/api/events", headers, [this, stopAfter](const char* data, std::size_t size) {
+            bool more = true;
+            seen.Update([&](Seen& s) {
+              s.text.append(data, size);
+              more = stopAfter.empty() || s.text.find(stopAfter) == s.text.npos;
+            });
+            return more;
+          });
       const std::string type = res ? res->get_header_value("Content-Type") : "";
       seen.Update([&](Seen& s) { s.type = type, s.ended = true; });
     });
