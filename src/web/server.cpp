@@ -477,14 +477,19 @@ bool WebServer::Start(std::string& error) {
   // The library owns and deletes the queue it is handed.
   s.svr.new_task_queue = [] { return new httplib::ThreadPool(kMaxStreams + kRequestThreads); };
   s.svr.set_keep_alive_timeout(1);  // a quick Stop
+  // Headers and body go out in two writes: without this, Nagle's wait for
+  // the browser's delayed ACK adds 40 ms to every answer.
+  s.svr.set_tcp_nodelay(true);
   // Commands carry a dialog's field texts; nothing near this size. The body
   // is read before the token is checked, so the bound holds for strangers.
   s.svr.set_payload_max_length(1 << 20);
   // Only SO_REUSEADDR: with the library's SO_REUSEPORT a second program
   // could bind the same port and share its connections.
-  s.svr.set_socket_options([](socket_t sock) {
+  int listenFd = -1;  // the last socket tried is the one that binds
+  s.svr.set_socket_options([&listenFd](socket_t sock) {
     int yes = 1;
     ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    listenFd = sock;
   });
   const auto handle = [&s](const Request& req, Response& res) { s.Handle(req, res); };
   const std::string any = "[\\s\\S]*";
@@ -503,6 +508,9 @@ bool WebServer::Start(std::string& error) {
             (e != 0 ? std::string(": ") + std::strerror(e) : std::string());
     return false;
   }
+  // The library listens with a backlog of 5: a burst of browsers and
+  // scripts connecting at once would lose SYNs and wait a second each.
+  ::listen(listenFd, SOMAXCONN);
   s.session = std::make_unique<Session>(s.token, s.options.host, s.port);
   s.model.SetListener([hub = s.hub](const ModelEvent& e) { hub->Publish(e); });
   s.listener = std::thread([&s] {
