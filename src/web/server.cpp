@@ -454,6 +454,7 @@ void WebServer::Impl::Watch() {
       ui.Run([this, modal] {
         if (model.Modal() == modal) procedures.Abandoned(modal);
       });
+      modalSince = Clock::now();  // a dialog that stays open is not cancelled every tick
     }
     lock.lock();
   }
