@@ -53,7 +53,6 @@ class Procedures : public DialogProcedures {
  public:
   Procedures(WindowModel& model, UiThread& ui) : model_(model), ui_(ui) {}
   void Command(const std::string& dialog, int id) override {
-    Record(dialog + ":" + std::to_string(id));
     if (dialog == "main" && id == 40006) {
       Dialog about;
       about.key = "117";
@@ -66,6 +65,7 @@ class Procedures : public DialogProcedures {
       model_.SetText("120", 1022, "after");
       Record("answer:" + std::to_string(answer));
     }
+    Record(dialog + ":" + std::to_string(id));  // once done
   }
   void SelectionChanged(const std::string& dialog, int control) override {
     Record("select " + dialog + ":" + std::to_string(control));
