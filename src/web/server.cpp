@@ -477,7 +477,8 @@ bool WebServer::Start(std::string& error) {
   }
   // The library owns and deletes the queue it is handed.
   s.svr.new_task_queue = [] { return new httplib::ThreadPool(kMaxStreams + kRequestThreads); };
-  s.svr.set_keep_alive_timeout(1);  // a quick Stop
+  s.svr.set_keep_alive_timeout(1);      // a quick Stop
+  s.svr.set_keep_alive_max_count(100);  // a page's requests share few connections
   // Headers and body go out in two writes: without this, Nagle's wait for
   // the browser's delayed ACK adds 40 ms to every answer.
   s.svr.set_tcp_nodelay(true);
