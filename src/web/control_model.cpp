@@ -349,7 +349,13 @@ std::optional<MessageBoxState> WindowModel::MessageBox() const {
 
 bool WindowModel::ApplyControls(const std::string& key, const nlohmann::json& controls) {
   if (!controls.is_object()) return false;
-  bool changed = false;
+  // Every value is checked before any is set: a refused request changes
+  // nothing.
+  struct Write {
+    Control* control;
+    Control value;
+  };
+  std::vector<Write> writes;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     for (const auto& [name, state] : controls.items()) {
@@ -364,37 +370,37 @@ bool WindowModel::ApplyControls(const std::string& key, const nlohmann::json& co
       }
       Control* c = Find(key, id);
       if (!c || !c->Editable()) continue;
+      Control value = *c;
       if (c->kind == ControlKind::kEdit && state.contains("text")) {
         if (!state["text"].is_string()) return false;
-        c->text = state["text"].get<std::string>();
-        changed = true;
+        value.text = state["text"].get<std::string>();
       } else if (c->kind == ControlKind::kCheck && state.contains("checked")) {
         if (!state["checked"].is_boolean()) return false;
-        c->checked = state["checked"].get<bool>();
-        changed = true;
+        value.checked = state["checked"].get<bool>();
       } else if (c->kind == ControlKind::kList && state.contains("selected")) {
         int index = -1;
         const auto& v = state["selected"];
         if (!(v.is_number_integer() && v.get<std::int64_t>() == -1) &&
             !LineIndex(v, c->lines.size(), index))
           return false;
-        c->selected = index;
-        changed = true;
+        value.selected = index;
       } else if (c->kind == ControlKind::kMultiList && state.contains("selected")) {
         const auto& v = state["selected"];
         if (!v.is_array()) return false;
-        std::vector<int> selection;
+        value.selection.clear();
         for (const auto& e : v) {
           int index = -1;
           if (!LineIndex(e, c->lines.size(), index)) return false;
-          selection.push_back(index);
+          value.selection.push_back(index);
         }
-        c->selection = std::move(selection);
-        changed = true;
+      } else {
+        continue;
       }
+      writes.push_back({c, std::move(value)});
     }
+    for (Write& w : writes) *w.control = std::move(w.value);
   }
-  if (changed) Changed({key});
+  if (!writes.empty()) Changed({key});
   return true;
 }
 

@@ -3,6 +3,7 @@
 // sites and other hosts out.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
