@@ -2,13 +2,17 @@
 // temporary roots with real logs, Maildirs and rule databases.
 #include "app/viewer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <set>
 
 #include "analysis/tokenizer.h"
 #include "app/workers.h"
+#include "html2txt/html_converter.h"
+#include "platform/maildir.h"
 #include "support/run_command.h"
 #include "support/storage_helpers.h"
 #include "support/temp_root.h"
@@ -320,6 +324,35 @@ TEST_F(ViewerTest, NoRecheckWhileTheRulesNeverLoaded) {
   EXPECT_EQ(Status(kSmsLogFile, 1), 1);
   EXPECT_EQ(Text(1021), kRecheckRefused);
   EXPECT_EQ(scan.RescanRequest.load(), 0);
+}
+
+TEST_F(ViewerTest, TheRunningScanFillsTheListAndGivesWayToTheWorkers) {
+  const std::string inbox = root / "Mail/Personal";
+  for (const char* sub : {"new", "cur", "tmp"}) fs::create_directories(inbox + "/" + sub);
+  ASSERT_TRUE(WriteFile(inbox + "/cur/1.a.host:2,S",
+                        "From: Ann <ann@example.org>\nSubject: Lunch\n\nat noon\n"));
+  const struct timespec times[2] = {{clock.Now(), 0}, {clock.Now(), 0}};
+  utimensat(AT_FDCWD, (inbox + "/cur/1.a.host:2,S").c_str(), times, 0);
+  ASSERT_TRUE(storage.rules.AddRule("spam.example", "", "", 0, 1, 90.0f));
+  InitMailHeaderParser();
+  CreateHtmlConverter();
+  viewer.Open();
+  scan.SetHooks(ViewerScanHooks(viewer, strings));
+  scan.Start();
+  // The scan's pass logs the message and reloads the list through its hook.
+  EXPECT_TRUE(WaitFor([&] { return Texts().size() == 1; }));
+  // The pause is a flag: the re-check's own pause does nothing while the
+  // scan is paused already, and its resume lets the scan go on.
+  EXPECT_TRUE(workers.PauseScan());
+  EXPECT_FALSE(workers.PauseScan());
+  ASSERT_TRUE(workers.StartRecheck());
+  workers.Wait();
+  EXPECT_FALSE(workers.ResumeScan());
+  EXPECT_FALSE(gate.Paused());
+  EXPECT_TRUE(workers.StartListReload());
+  workers.Wait();
+  EXPECT_EQ(Texts().size(), 1u);
+  scan.Join();  // before the viewer its hooks reach goes
 }
 
 }  // namespace
