@@ -2,11 +2,16 @@
 
 #include "app/data_commands.h"
 #include "app/diag_commands.h"
+#include "app/program.h"
 #include "platform/trace.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Varnox: a rule-based spam filter for your own mail and text messages"};
-  app.require_subcommand(1);
+  // Without a command, the whole program runs: the window and the workers.
+  app.require_subcommand(0, 1);
+  varnox::ProgramOptions program;
+  varnox::AddMailOptions(&app, program.mail);
+  varnox::AddWindowOptions(&app, program);
   bool trace = false;
   app.add_flag("--trace", trace, "Copy the debug trace to standard error");
 
@@ -22,9 +27,7 @@ int main(int argc, char** argv) {
   varnox::AddSendCommand(app, result);
   varnox::AddRecheckCommand(app, result);
   varnox::AddMimePartCommand(app, result);
-#ifdef VARNOX_DEMO_COMMAND
   varnox::AddDemoCommand(app, result);
-#endif
 
   app.parse_complete_callback([&] {
     if (trace) varnox::SetTraceEnabled(true);
@@ -34,5 +37,6 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e);
   }
+  if (app.get_subcommands().empty()) return varnox::RunProgram(program);
   return result.status;
 }

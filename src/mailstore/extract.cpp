@@ -109,6 +109,21 @@ bool FindMimePart(std::string_view mimeText, std::string_view headerLine, std::s
   }
 }
 
+bool FindDecodedMimePart(std::string_view mimeText, std::string_view headerLine,
+                         std::string& part) {
+  try {
+    std::string lowered(mimeText);
+    LowerAscii(lowered);
+    const std::optional<PartSpan> span = LocateMimePart(lowered, headerLine);
+    if (!span) return false;
+    part = PartText(lowered, mimeText, *span, headerLine.size());
+    return true;
+  } catch (...) {
+    Trace("ERROR in FindMimePart");
+    return false;
+  }
+}
+
 void ExtractMessageText(std::string_view lowered, std::string_view original,
                         const std::string& subject, std::string& tokens, std::string& text) {
   ExtractMessageText(lowered, original, subject, tokens, text,

@@ -16,6 +16,11 @@ namespace varnox {
 // document. The part is lower-cased. False when there is none.
 bool FindMimePart(std::string_view mimeText, std::string_view headerLine, std::string& part);
 
+// The same part as the mail store reads its text: when the part's own header
+// names a transfer encoding or a character set to convert, its original bytes
+// decoded to UTF-8, then lowered; cut at a NUL.
+bool FindDecodedMimePart(std::string_view mimeText, std::string_view headerLine, std::string& part);
+
 // The text of a message (its plain-text part, else its HTML part converted)
 // and the token string of subject, one blank and that text. lowered is the
 // lower-cased MIME text; original the same text before lowering (the same

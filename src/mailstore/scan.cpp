@@ -150,6 +150,10 @@ bool StoreScan::LogonMailStore() {
 
 void StoreScan::EnumerateStores() {
   stores_.clear();
+  {
+    std::lock_guard<std::mutex> guard(namesMutex_);  // guards names_
+    names_.clear();
+  }
   std::vector<std::pair<std::string, std::string>> entries;
   if (!ListMailStores(mailFolder_, entries)) return;
   if (!gate_.Sleep(milliseconds(100))) return;
@@ -172,6 +176,10 @@ void StoreScan::EnumerateStores() {
     auto record = std::make_unique<StoreRecord>(name, path);
     log_.MAPICreateLog(name);
     stores_.push_back(std::move(record));
+    {
+      std::lock_guard<std::mutex> guard(namesMutex_);  // guards names_
+      names_.push_back(name);
+    }
     if (!gate_.Sleep(milliseconds(100))) return;
   }
 }
@@ -289,12 +297,14 @@ int StoreScan::RememberFingerprint(StoreRecord& store, const std::string& finger
 }
 
 int StoreScan::GetStoreCount() const {
-  return static_cast<int>(stores_.size());
+  std::lock_guard<std::mutex> guard(namesMutex_);  // guards names_
+  return static_cast<int>(names_.size());
 }
 
 bool StoreScan::GetStoreName(int index, std::string& name) const {
-  if (index < 0 || index >= GetStoreCount()) return false;
-  name = stores_[index]->name;
+  std::lock_guard<std::mutex> guard(namesMutex_);  // guards names_
+  if (index < 0 || static_cast<std::size_t>(index) >= names_.size()) return false;
+  name = names_[static_cast<std::size_t>(index)];
   return true;
 }
 

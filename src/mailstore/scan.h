@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -51,6 +52,9 @@ class StoreScan {
   StoreScan(const StoreScan&) = delete;
   StoreScan& operator=(const StoreScan&) = delete;
 
+  // Replaces the hooks; only before Start (the user interface that the hooks
+  // reach is made after the scan, as it lists the scan's stores).
+  void SetHooks(ScanHooks hooks) { hooks_ = std::move(hooks); }
   // Starts the scan thread at below-normal priority unless one runs; true
   // when a thread runs.
   bool Start();
@@ -73,6 +77,7 @@ class StoreScan {
   int CheckNewMessagesForSpam(bool unread, bool firstPass, bool periodic, StoreRecord& store);
   // 1 when the fingerprint was known to the store's cache, else remembers it.
   int RememberFingerprint(StoreRecord& store, const std::string& fingerprint);
+  // The store table; any thread may read it while the scan thread fills it.
   int GetStoreCount() const;
   bool GetStoreName(int index, std::string& name) const;
 
@@ -109,6 +114,9 @@ class StoreScan {
   bool loggedOn_ = false;
   bool storesRead_ = false;
   std::vector<std::unique_ptr<StoreRecord>> stores_;
+  // The stores' names, as the viewer reads them from its own threads.
+  mutable std::mutex namesMutex_;  // guards: names_
+  std::vector<std::string> names_;
   std::vector<StoreReport> reports_;
   int passCount_ = 0;
   bool firstPass_ = true;

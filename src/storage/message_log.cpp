@@ -394,6 +394,7 @@ bool MessageLog::LoadMAPI(const std::string& store, int n, int spam, int normal,
       entry.subject = st.ColumnText(2);
       entry.message = st.ColumnText(3);
       entry.time = Utf8Prefix(st.ColumnText(5), kMaxEntryTime);
+      entry.status = rowStatus;
       loaded.push_back(std::move(entry));
     }
     std::lock_guard<std::mutex> guard(entriesMutex_);
@@ -411,7 +412,7 @@ int MessageLog::GetLogEntryCount() const {
 }
 
 bool MessageLog::GetLogEntry(int index, std::string& address, std::string& subject,
-                             std::string& message, std::string& time, int& id) const {
+                             std::string& message, std::string& time, int& id, int* status) const {
   std::lock_guard<std::mutex> guard(entriesMutex_);
   if (index < 0 || static_cast<std::size_t>(index) >= entries_.size()) return false;
   const LogEntry& entry = entries_[static_cast<std::size_t>(index)];
@@ -420,6 +421,7 @@ bool MessageLog::GetLogEntry(int index, std::string& address, std::string& subje
   message = entry.message;
   time = entry.time;
   id = entry.id;
+  if (status) *status = entry.status;
   return true;
 }
 

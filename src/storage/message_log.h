@@ -77,10 +77,10 @@ class MessageLog {
   // spam and/or normal ones; dayText receives the day's text.
   bool LoadMAPI(const std::string& store, int n, int spam, int normal, std::string& dayText);
   int GetLogEntryCount() const;
-  // address is ExtractAddress of the entry's address field. False only for
-  // an index outside the table.
+  // address is ExtractAddress of the entry's address field; status, when
+  // given, the entry's verdict. False only for an index outside the table.
   bool GetLogEntry(int index, std::string& address, std::string& subject, std::string& message,
-                   std::string& time, int& id) const;
+                   std::string& time, int& id, int* status = nullptr) const;
 
   // The re-check's cursor: mode 0 opens it on path (with the take flags, the
   // day count, negative for all days, and the status flags), 2 delivers the
@@ -111,6 +111,7 @@ class MessageLog {
   struct LogEntry {
     std::string senderEmail, message, subject, time;
     int id = 0;
+    int status = 0;
   };
 
   bool LogPath(const std::string& store, std::string& path) const;

@@ -9,7 +9,8 @@ namespace varnox {
 
 std::optional<unsigned> RecheckLogs(DataLocations& locations, MessageLog& log, SmsLog& smsLog,
                                     RuleStore& rules, RuleTable& table,
-                                    std::vector<RecheckCount>* counts) {
+                                    std::vector<RecheckCount>* counts,
+                                    const std::function<bool()>& stop) {
   rules.LoadRules();
   unsigned generation = 0;
   {
@@ -23,14 +24,19 @@ std::optional<unsigned> RecheckLogs(DataLocations& locations, MessageLog& log, S
     generation = table.generation;
   }
   std::string path;
+  bool stopped = false;
   locations.EnumLogDatabases(0, path);
-  while (locations.EnumLogDatabases(1, path)) {
+  while (!stopped && locations.EnumLogDatabases(1, path)) {
     LogRow row;
     // Databases without a log table (the rules) do not open a cursor.
     if (!log.MAPIGetNextMessage(0, path, 1, 1, 1, -1, 1, 1, row)) continue;
     const bool sms = IsSmsLogPath(path);
     RecheckCount count{path};
     while (log.MAPIGetNextMessage(2, path, 1, 1, 1, -1, 1, 1, row)) {
+      if (stop && stop()) {
+        stopped = true;
+        break;
+      }
       ++count.checked;
       const int verdict = Classify(table, row.senderEmail, row.tokens);
       if (verdict == row.status) continue;
@@ -42,6 +48,7 @@ std::optional<unsigned> RecheckLogs(DataLocations& locations, MessageLog& log, S
     log.MAPIGetNextMessage(1, path, 1, 1, 1, -1, 1, 1, row);
   }
   locations.EnumLogDatabases(2, path);
+  if (stopped) return std::nullopt;
   return generation;
 }
 

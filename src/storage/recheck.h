@@ -3,6 +3,7 @@
 // and each verdict that changed written back.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,9 +29,11 @@ struct RecheckCount {
 // it was. Returns the rules generation the rows were classified under, or
 // nothing, said on standard error, while no rules were ever loaded: a
 // re-check with no rules would reset every logged spam to normal.
-// counts, when given, receives one entry per log database walked.
+// counts, when given, receives one entry per log database walked. stop, when
+// given, is asked between rows: true ends the walk there, with nothing.
 std::optional<unsigned> RecheckLogs(DataLocations& locations, MessageLog& log, SmsLog& smsLog,
                                     RuleStore& rules, RuleTable& table,
-                                    std::vector<RecheckCount>* counts = nullptr);
+                                    std::vector<RecheckCount>* counts = nullptr,
+                                    const std::function<bool()>& stop = {});
 
 }  // namespace varnox

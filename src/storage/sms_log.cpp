@@ -123,6 +123,7 @@ bool SmsLog::LoadSmsLog(int n, int spam, int normal, std::string& dayText) {
       if (!((spam != 0 && status == 1) || (normal != 0 && status == 0))) continue;
       SmsEntry& e = entries_.entries[entries_.count];
       e.id = stmt.ColumnInt(0);
+      e.status = status;
       e.sender = stmt.ColumnText(1);
       e.message = stmt.ColumnText(2);
       CopyFixedText(e.time, stmt.ColumnText(4));
@@ -141,7 +142,7 @@ int SmsLog::GetSmsEntryCount() {
 }
 
 bool SmsLog::GetSmsEntry(int index, std::string& sender, std::string& message, std::string& time,
-                         int& id) {
+                         int& id, int* status) {
   std::lock_guard<std::mutex> guard(mutex_);
   if (index < 0 || index >= entries_.count) return false;
   const SmsEntry& e = entries_.entries[index];
@@ -149,6 +150,7 @@ bool SmsLog::GetSmsEntry(int index, std::string& sender, std::string& message, s
   message = e.message;
   time = e.time;
   id = e.id;
+  if (status) *status = e.status;
   return true;
 }
 

@@ -25,6 +25,7 @@ struct SmsEntry {
   std::string message;
   char time[32] = {};  // ReceivedTime, cut to 31 bytes
   int id = 0;
+  int status = 0;
 };
 
 // The SMS of the day last loaded, as the viewer lists them.
@@ -54,9 +55,10 @@ class SmsLog {
   // with normal set, at most kMaxSmsEntries. dayText receives the day's text.
   bool LoadSmsLog(int n, int spam, int normal, std::string& dayText);
   int GetSmsEntryCount();
-  // Copies of the listed entry; false only for an index out of range.
-  bool GetSmsEntry(int index, std::string& sender, std::string& message, std::string& time,
-                   int& id);
+  // Copies of the listed entry (status, when given, its verdict); false only
+  // for an index out of range.
+  bool GetSmsEntry(int index, std::string& sender, std::string& message, std::string& time, int& id,
+                   int* status = nullptr);
 
  private:
   // These run with mutex_ held.

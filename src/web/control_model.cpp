@@ -43,6 +43,7 @@ nlohmann::json ControlJson(const Control& c) {
     case ControlKind::kList:
       j["lines"] = c.lines;
       j["selected"] = c.selected;
+      if (!c.spam.empty()) j["spam"] = c.spam;
       break;
     case ControlKind::kMultiList:
       j["lines"] = c.lines;
@@ -258,11 +259,17 @@ void WindowModel::SetEnabled(const std::string& key, int id, bool enabled) {
 }
 
 void WindowModel::SetLines(const std::string& key, int id, std::vector<std::string> lines) {
+  SetLines(key, id, std::move(lines), {});
+}
+
+void WindowModel::SetLines(const std::string& key, int id, std::vector<std::string> lines,
+                           std::vector<bool> spam) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     Control* c = Find(key, id);
     if (!c) return;
     c->lines = std::move(lines);
+    c->spam = std::move(spam);
     c->selected = -1;
     c->selection.clear();
   }

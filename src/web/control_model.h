@@ -31,7 +31,10 @@ struct Control {
   std::string text;  // caption or field text
   bool checked = false;
   std::vector<std::string> lines;
-  int selected = -1;           // kList: the selected line or -1
+  int selected = -1;  // kList: the selected line or -1
+  // kList: a verdict per message of the viewer's list (four lines each),
+  // true for spam, so the page can set spam apart; "spam" in the JSON.
+  std::vector<bool> spam;
   std::vector<int> selection;  // kMultiList: the selected lines
   bool enabled = true;
   bool multiline = false;  // kField/kEdit shown over several lines
@@ -112,6 +115,9 @@ class WindowModel {
   void SetEnabled(const std::string& key, int id, bool enabled);
   // Replaces the list's lines at once and clears its selection.
   void SetLines(const std::string& key, int id, std::vector<std::string> lines);
+  // The same with the list's spam flags (Control::spam).
+  void SetLines(const std::string& key, int id, std::vector<std::string> lines,
+                std::vector<bool> spam);
   std::vector<std::string> Lines(const std::string& key, int id) const;
   bool Line(const std::string& key, int id, int index, std::string& line) const;
   int Selected(const std::string& key, int id) const;
