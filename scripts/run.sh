@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds Varnox and runs it: without arguments the watching scan on the
-# default root (as `varnox scan`), else varnox with those arguments (try --help).
+# Builds Varnox and runs it: without arguments the demo (a new root with two
+# mail stores, SMS and rules, shown in the browser), else varnox with those
+# arguments (try --help).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VARNOX_BUILD:-$root/build}/release
@@ -17,6 +18,8 @@ varnox="$build/bin/varnox"
 if [ $# -gt 0 ]; then
   exec "$varnox" "$@"
 fi
-# Without arguments: the program on its default root, watching the mail
-# folder and the SMS spool there until Ctrl-C.
-exec "$varnox" scan
+# Without arguments: the demo, opened in the browser when there is a display.
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  exec "$varnox" demo --open
+fi
+exec "$varnox" demo

@@ -52,6 +52,14 @@ suite() {  # suite NAME CMAKE-ARGS...
 # the same folder chose (./scripts/run.sh shares build/release with tests off).
 suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNOX_TESTS=ON -DVARNOX_BENCH=ON \
   -DVARNOX_SANITIZE=OFF -DVARNOX_SANITIZE_THREAD=OFF -DVARNOX_FUZZ=OFF
+# The browser walk through the window, once, on the release build.
+echo "== browser: walk through the window"
+if [ -x "$build/release/bin/varnox" ] && "$root/tests/e2e/run.sh" "$build/release"; then
+  passed=$((passed + 1))
+else
+  echo "== browser: FAILED"
+  failed=$((failed + 1))
+fi
 suite sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang-14 \
   -DCMAKE_CXX_COMPILER=clang++-14 -DVARNOX_TESTS=ON -DVARNOX_SANITIZE=ON \
   -DVARNOX_SANITIZE_THREAD=OFF -DVARNOX_FUZZ=ON -DVARNOX_BENCH=OFF

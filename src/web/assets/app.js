@@ -186,6 +186,18 @@
   }
 
   const headerText = (line) => (line || '').replace(/^_+|_+$/g, '').trim();
+  // An e-mail's line holds its subject, two blanks and the whole logged message,
+  // header block included: the card shows the subject and the text after the headers.
+  function cardText(header, line) {
+    const text = line || '';
+    if (!/E-MAIL/.test(header)) return text;
+    const cut = text.indexOf('  ');
+    if (cut < 0) return text;
+    const body = text.slice(cut + 2);
+    const blank = body.search(/\r?\n\r?\n/);
+    const rest = (blank >= 0 ? body.slice(blank) : body).replace(/\s+/g, ' ').trim();
+    return rest ? `${text.slice(0, cut)} \u2014 ${rest}` : text.slice(0, cut);
+  }
 
   function renderList(c) {
     const ul = $('c1010');
@@ -202,7 +214,7 @@
       li.querySelector('.hd').textContent = headerText(l[0]);
       li.querySelector('.from').textContent = l[1];
       li.querySelector('.time').textContent = l[2];
-      li.querySelector('.msg').textContent = l[3];
+      li.querySelector('.msg').textContent = cardText(l[0], l[3]);
       li.setAttribute('aria-selected', String(k === sel));
       li.setAttribute('aria-label', `${headerText(l[0])}, ${l[1]}, ${l[2]}`);
       const verdict = spam ? (spam[k] ? 'spam' : 'normal') : '';

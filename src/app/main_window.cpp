@@ -1,0 +1,75 @@
+#include "app/main_window.h"
+
+#include "app/about_box.h"
+#include "app/viewer.h"
+#include "app/workers.h"
+
+namespace varnox {
+
+std::vector<MenuItem> MainMenu() {
+  // Send, Rules, Help and Language join the menu with their dialogs.
+  MenuItem action{0, "Action", false, {{kCmdUpdate, "Update", false, {}}}};
+  MenuItem use{0, "Use", false, {action}};
+  MenuItem help{0,
+                "Help",
+                false,
+                {{kCmdAbout, "About", false, {}},
+                 {0, "", true, {}},
+                 {kCmdHide, "Hide", false, {}},
+                 {kCmdExit, "Exit", false, {}}}};
+  return {use, help};
+}
+
+MainWindow::MainWindow(WindowModel& model, Viewer& viewer, Workers& workers,
+                       std::function<void()> requestExit)
+    : model_(model), viewer_(viewer), workers_(workers), requestExit_(std::move(requestExit)) {}
+
+void MainWindow::Create() {
+  model_.SetMenu(MainMenu());
+  viewer_.Open();
+}
+
+void MainWindow::Command(const std::string& dialog, int id) {
+  if (dialog == "main") {
+    MainCommand(id);
+  } else if (dialog == kViewerDialog) {
+    viewer_.Command(id);
+  } else if (dialog == kAboutDialog) {
+    AboutBoxCommand(model_, id);
+  }
+}
+
+void MainWindow::SelectionChanged(const std::string& dialog, int control) {
+  if (dialog == kViewerDialog) viewer_.SelectionChanged(control);
+}
+
+void MainWindow::MainCommand(int id) {
+  switch (id) {
+    case kCmdAbout:
+      OpenAboutBox(model_);
+      break;
+    case kCmdHide:
+      model_.SetMainMinimized(true);
+      break;
+    case kCmdStatusIcon:
+      model_.SetMainMinimized(false);
+      break;
+    case kCmdExit:
+      requestExit_();
+      break;
+    case kCmdUpdate:
+      workers_.StartRecheck();
+      break;
+    case kCmdShowPage:
+      // The browser is the HTML view: it is always there.
+      model_.SetVisible(kViewerDialog, false);
+      break;
+    case kCmdShowViewer:
+      viewer_.Show();
+      break;
+    default:
+      break;  // commands whose dialogs the program does not have yet
+  }
+}
+
+}  // namespace varnox

@@ -1,0 +1,56 @@
+// The main window: its two soft keys and their menu, the status icon, and the
+// commands that turn into the dialogs and actions of the program.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "web/control_model.h"
+#include "web/ui_thread.h"
+
+namespace varnox {
+
+class Viewer;
+class Workers;
+
+// Main-window commands.
+enum MainCommand {
+  kCmdHelp = 40004,
+  kCmdLanguage = 40005,
+  kCmdAbout = 40006,
+  kCmdHide = 40007,
+  kCmdExit = 40008,
+  kCmdSend = 40010,
+  kCmdRules = 40016,
+  kCmdUpdate = 40018,
+  kCmdShowPage = 40019,
+  kCmdShowViewer = 40020,
+  kCmdStatusIcon = 5000,  // the tap on the status icon
+};
+
+// The soft keys "Use" and "Help" with the commands the program offers.
+std::vector<MenuItem> MainMenu();
+
+class MainWindow : public DialogProcedures {
+ public:
+  // requestExit ends the program (from the user-interface thread).
+  MainWindow(WindowModel& model, Viewer& viewer, Workers& workers,
+             std::function<void()> requestExit);
+
+  // Creation: the menu bar, then the viewer over the main window.
+  void Create();
+
+  void Command(const std::string& dialog, int id) override;
+  void SelectionChanged(const std::string& dialog, int control) override;
+
+ private:
+  void MainCommand(int id);
+
+  WindowModel& model_;
+  Viewer& viewer_;
+  Workers& workers_;
+  std::function<void()> requestExit_;
+};
+
+}  // namespace varnox
