@@ -11,6 +11,7 @@
 #include "app/data_commands.h"
 #include "app/mail_options.h"
 #include "app/running_program.h"
+#include "app/sms_setup.h"
 #include "html2txt/html_converter.h"
 #include "mailstore/auto_response.h"
 #include "mailstore/scan.h"
@@ -109,15 +110,8 @@ int RunScan(const ScanOptions& o) {
   // scan with a gate of their own: pausing the scan does not stop them.
   PauseGate helpers(true);
   storage->rules.LoadRules();  // before the first requests are looked up
-  const std::string spool = o.spool.empty() ? storage->locations.DeviceRoot() + "/spool" : o.spool;
-  if (o.spool.empty()) {
-    // The default spool is Varnox's own: ready for smsd or for files put there.
-    for (const char* sub : {"/incoming", "/outgoing"}) CreateDirectoryChain(spool + sub);
-  }
-  // The SMS companion takes its folders from the environment, which must be
-  // set before any thread runs; it starts its own watcher of the spool.
-  ::setenv("VARNOX_DATA_FOLDER", storage->locations.DataFolder().c_str(), 1);
-  ::setenv("VARNOX_SMS_SPOOL", spool.c_str(), 1);
+  const std::string spool = PrepareSms(o.spool, *storage);
+  // The companion starts its own watcher of the spool.
   const SharedLibrary companion = LoadCompanion();
   std::fprintf(stderr,
                "varnox: watching the mail folder %s and the SMS spool %s%s (Ctrl-C stops)\n",

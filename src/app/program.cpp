@@ -12,6 +12,7 @@
 #include "app/main_window.h"
 #include "app/running_program.h"
 #include "app/shipped_content.h"
+#include "app/sms_setup.h"
 #include "app/viewer.h"
 #include "app/workers.h"
 #include "html2txt/html_converter.h"
@@ -111,6 +112,8 @@ int RunProgram(const ProgramOptions& o) {
   if (!InstallShippedContent(storage->locations.InstallFolder(), error))
     std::fprintf(stderr, "varnox: %s\n", error.c_str());
 
+  const std::string spool = PrepareSms(o.spool, *storage);
+
   // Every thread started from here on leaves SIGINT and SIGTERM to the wait
   // at the end, which ends the program as "Exit" does.
   sigset_t signals;
@@ -153,16 +156,10 @@ int RunProgram(const ProgramOptions& o) {
 
   // The workers: automatic responses, the SMS companion, the scan.
   storage->rules.LoadRules();
-  const std::string spool = o.spool.empty() ? root + "/spool" : o.spool;
-  if (o.spool.empty())
-    for (const char* sub : {"/incoming", "/outgoing"}) CreateDirectoryChain(spool + sub);
   SmsSender sender(spool);
   AutoResponder responder(storage->locations, storage->rules, sender, helpers,
                           [&] { viewer.ReloadMessageList(); });
   std::thread responses([&] { responder.AutoResponseThread(); });
-  // The companion takes its folders from the environment.
-  ::setenv("VARNOX_DATA_FOLDER", storage->locations.DataFolder().c_str(), 1);
-  ::setenv("VARNOX_SMS_SPOOL", spool.c_str(), 1);
   const SharedLibrary companion = LoadCompanion();
   scan.Start();
   workers.StartRulesWatch();
