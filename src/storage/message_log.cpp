@@ -296,6 +296,12 @@ bool MessageLog::MAPIAdd(const std::string& store, const std::string& sender,
 }
 
 bool MessageLog::MAPIUpdate(const std::string& storeOrPath, int id, int status) {
+  const StatusChange change{id, status};
+  return UpdateStatuses(storeOrPath, std::span(&change, 1));
+}
+
+bool MessageLog::UpdateStatuses(const std::string& storeOrPath,
+                                std::span<const StatusChange> changes) {
   try {
     std::string error;
     const bool byPath = !storeOrPath.empty() && storeOrPath.front() == '/';
@@ -310,12 +316,8 @@ bool MessageLog::MAPIUpdate(const std::string& storeOrPath, int id, int status) 
       ReportFailure(store, path, error);
       return false;
     }
-    Database& db = *lease.db;
-    const std::string sql = "UPDATE Msg SET Status = " + std::to_string(status) +
-                            " WHERE Id = " + std::to_string(id) + ";";
-    if (!WriteTransaction(db, [&] { return db.Exec(sql, &error) == SQLITE_OK; })) {
+    if (!WriteStatuses(*lease.db, "Msg", changes, error)) {
       TraceLine("ERROR in MAPIUpdate : 2");
-      if (error.empty()) error = db.ErrorMessage();
       ReportFailure(store, path, error);
       return false;
     }

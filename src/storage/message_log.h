@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -67,6 +68,9 @@ class MessageLog {
                const std::string& date, const std::string& time, int& id, bool* inserted = nullptr);
   // Writes a row's status. storeOrPath beginning with '/' is a database path.
   bool MAPIUpdate(const std::string& storeOrPath, int id, int status);
+  // Writes many rows' statuses in one transaction (storeOrPath as for
+  // MAPIUpdate): all of them, or none when it fails.
+  bool UpdateStatuses(const std::string& storeOrPath, std::span<const StatusChange> changes);
   bool MAPIGetMessageBody(const std::string& store, int id, std::string& orgMessage,
                           std::string& subject, std::string& msgTxt);
   // The Ids of the rows logged as spam (from the status index, without

@@ -25,12 +25,13 @@ struct RecheckCount {
 };
 
 // Loads the rules, then classifies every row (its logged address field and
-// tokens) and writes the changed verdicts; a failed write leaves the row as
-// it was. Returns the rules generation the rows were classified under, or
-// nothing, said on standard error, while no rules were ever loaded: a
-// re-check with no rules would reset every logged spam to normal.
-// counts, when given, receives one entry per log database walked. stop, when
-// given, is asked between rows: true ends the walk there, with nothing.
+// tokens) and writes the changed verdicts, many to a transaction; a failed
+// write leaves its rows as they were. Returns the rules generation the rows
+// were classified under, or nothing, said on standard error, while no rules
+// were ever loaded: a re-check with no rules would reset every logged spam
+// to normal. counts, when given, receives one entry per log database walked.
+// stop, when given, is asked between rows: true ends the walk there, with
+// nothing (the verdicts changed up to there are still written).
 std::optional<unsigned> RecheckLogs(DataLocations& locations, MessageLog& log, SmsLog& smsLog,
                                     RuleStore& rules, RuleTable& table,
                                     std::vector<RecheckCount>* counts = nullptr,

@@ -100,6 +100,21 @@ bool SmsLog::SmsLogSetStatus(int id, int status) {
   }
 }
 
+bool SmsLog::SmsLogSetStatuses(std::span<const StatusChange> changes) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  try {
+    if (!OpenLocked()) return false;
+    std::string error;
+    if (WriteStatuses(db_, kSmsLogTable, changes, error)) return true;
+    std::fprintf(stderr, "SQL error: %s\n", error.c_str());
+    // As after any failed statement: the next use opens the database anew.
+    CloseLocked();
+    return false;
+  } catch (...) {
+    return false;
+  }
+}
+
 bool SmsLog::LoadSmsLog(int n, int spam, int normal, std::string& dayText) {
   std::lock_guard<std::mutex> guard(mutex_);
   try {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <mutex>
+#include <span>
 #include <string>
 
 #include "storage/data_locations.h"
@@ -51,6 +52,9 @@ class SmsLog {
   int SmsLogMaxId();
   // True when the update ran (also when no row has that Id).
   bool SmsLogSetStatus(int id, int status);
+  // Writes many rows' statuses in one transaction: all of them, or none when
+  // it fails.
+  bool SmsLogSetStatuses(std::span<const StatusChange> changes);
   // Lists the SMS of the day n days back: status 1 with spam set, status 0
   // with normal set, at most kMaxSmsEntries. dayText receives the day's text.
   bool LoadSmsLog(int n, int spam, int normal, std::string& dayText);

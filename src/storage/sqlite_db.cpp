@@ -99,4 +99,29 @@ void Statement::Finalize() {
   }
 }
 
+bool WriteStatuses(Database& db, const char* table, std::span<const StatusChange> changes,
+                   std::string& error) {
+  error.clear();
+  if (changes.empty()) return true;
+  Statement update;
+  if (db.Prepare(FormatSql("UPDATE %s SET Status = ?1 WHERE Id = ?2;", table), update) !=
+      SQLITE_OK) {
+    error = db.ErrorMessage();
+    return false;
+  }
+  const bool written = WriteTransaction(db, [&] {
+    for (const StatusChange& change : changes) {
+      update.BindInt(1, change.status);
+      update.BindInt(2, change.id);
+      const int rc = update.Step();
+      if (rc != SQLITE_DONE) error = db.ErrorMessage();
+      update.Reset();
+      if (rc != SQLITE_DONE) return false;
+    }
+    return true;
+  });
+  if (!written && error.empty()) error = db.ErrorMessage();
+  return written;
+}
+
 }  // namespace varnox

@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -125,5 +126,17 @@ bool WriteTransaction(Database& db, Fn fn) {
   db.Exec("ROLLBACK;");
   return false;
 }
+
+// One row's new verdict.
+struct StatusChange {
+  int id = 0;
+  int status = 0;
+};
+
+// Writes the Status of every row named in changes into table with one
+// prepared UPDATE, in one BEGIN IMMEDIATE transaction: all of them or, on any
+// failure (rolled back), none. error receives SQLite's message of a failure.
+bool WriteStatuses(Database& db, const char* table, std::span<const StatusChange> changes,
+                   std::string& error);
 
 }  // namespace varnox

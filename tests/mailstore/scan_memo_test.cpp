@@ -221,5 +221,99 @@ TEST(RecheckTest, ChangedVerdictsAreWrittenToEveryLog) {
   }
 }
 
+// Thousands of verdicts changing, half the rows of a log flipping both ways;
+// then a second connection taking a log's write lock late in the walk: the
+// changes not yet written fail and keep their rows' old verdicts, those
+// written before stay, and the counts say which is which; a walk stopped
+// halfway keeps the verdicts changed up to there.
+TEST(RecheckTest, ManyChangedVerdictsALockedLogAndAStop) {
+  constexpr int kRows = 4100;
+  // Only one log has rows when locked or stopped: the walk's rows are then
+  // that log's, in Id order, so the stop probe (asked before each row)
+  // counts them.
+  const struct {
+    int mailRows, smsRows;
+    bool lockSms;
+    int lockAt, stopAt;  // row of the walk before which that happens, 0 never
+  } cases[] = {{kRows, kRows, false, 0, 0},
+               {kRows, 0, false, 4050, 0},
+               {0, kRows, true, 4050, 0},
+               {kRows, 0, false, 0, 2500}};
+  for (const auto& c : cases) {
+    World w(true);
+    w.Rule("spam.example", "");
+    ASSERT_GE(w.storage.messages.MAPICreateLog("Inbox"), 0);
+    const std::string sms = w.storage.locations.DataFolder() + kSmsLogFile;
+    // Row i comes from spam.example when odd, and is logged as spam when i/2
+    // is odd: every second row's verdict changes.
+    const auto fill = [](const std::string& db, const char* table, const char* from, int rows) {
+      if (rows > 0)
+        Exec(db, FormatSql("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE "
+                           "i < %d) INSERT INTO %s (Id, %s, Tokens, Status) SELECT i, CASE i %% 2 "
+                           "WHEN 1 THEN 'a@spam.example' ELSE 'a@example.org' END, 'word', "
+                           "i / 2 %% 2 FROM n;",
+                           rows, table, from));
+    };
+    fill(w.Log(), "Msg", "SenderEMAIL", c.mailRows);
+    fill(sms, "Spam", "Sender", c.smsRows);
+    int walked = 0;
+    std::vector<RecheckCount> counts;
+    testing::internal::CaptureStderr();
+    const auto generation =
+        RecheckLogs(w.storage.locations, w.storage.messages, w.storage.smsLog, w.storage.rules,
+                    w.table, &counts, [&] {
+                      if (++walked == c.lockAt) {
+                        w.locker = std::make_unique<Database>();
+                        std::string error;
+                        EXPECT_EQ(w.locker->Open(c.lockSms ? sms : w.Log(), error), 0) << error;
+                        EXPECT_EQ(w.locker->Exec("BEGIN EXCLUSIVE;"), 0);
+                      }
+                      return walked == c.stopAt;
+                    });
+    const std::string said = testing::internal::GetCapturedStderr();
+    w.locker.reset();
+    EXPECT_EQ(generation.has_value(), c.stopAt == 0);
+    // A stop in the mail log comes before or after the empty SMS log's walk.
+    ASSERT_TRUE(counts.size() == 2u ||
+                (c.stopAt && counts.size() == 1u && !IsSmsLogPath(counts[0].path)));
+    for (const RecheckCount& count : counts) {
+      const bool isSms = IsSmsLogPath(count.path);
+      const bool locked = c.lockAt > 0 && isSms == c.lockSms;
+      const auto rows = Query(count.path, isSms ? "SELECT Id, Status FROM Spam ORDER BY Id;"
+                                                : "SELECT Id, Status FROM Msg ORDER BY Id;");
+      const int expected = isSms ? c.smsRows : c.mailRows;
+      ASSERT_EQ(rows.size(), static_cast<std::size_t>(expected)) << count.path;
+      const int walkedRows = c.stopAt && expected ? c.stopAt - 1 : expected;
+      int written = 0, kept = 0, flips = 0;
+      for (int i = 1; i <= expected; ++i) {
+        const int now = i % 2, before = i / 2 % 2;
+        const std::string status = rows[i - 1].substr(rows[i - 1].find('|') + 1);
+        ASSERT_EQ(rows[i - 1], std::to_string(i) + "|" + status);
+        flips += i <= walkedRows && now != before;
+        if (now == before) {
+          EXPECT_EQ(status, std::to_string(now)) << i;
+        } else if (status == std::to_string(now)) {
+          ++written;
+          EXPECT_TRUE((!locked || i < c.lockAt) && i <= walkedRows) << i << " written";
+        } else {
+          EXPECT_EQ(status, std::to_string(before)) << i;
+          kept += i <= walkedRows;
+        }
+      }
+      EXPECT_EQ(count.checked, walkedRows) << count.path;
+      EXPECT_EQ(count.changed, written) << count.path;
+      EXPECT_EQ(count.failed, kept) << count.path;
+      EXPECT_EQ(written + kept, flips) << count.path;
+      // Batches commit during the walk, so most changes made it before the lock.
+      if (locked) {
+        EXPECT_TRUE(kept > 0 && written > kept) << count.path << ": " << said;
+        EXPECT_NE(said.find("database is locked"), std::string::npos) << said;
+      } else {
+        EXPECT_EQ(kept, 0) << count.path << ": " << said;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace varnox
