@@ -136,6 +136,7 @@
     renderSoftkeys(main.menu || []);
     renderModal(m);
     renderAlert(m.messageBox);
+    inertBehind();
     const hv = main.helpVersion || 0;
     if (seenHelp === null) seenHelp = hv;
     if (hv > seenHelp) { seenHelp = hv; $('help').hidden = false; }
@@ -163,7 +164,8 @@
     }
     const day = $('c1022');
     if (!dirty.has(VIEWER + '/1022')) day.value = text(d, '1022', '0');
-    for (const id of ['1014', '1025', '1017']) setText('c' + id, text(d, id, ''));
+    for (const id of ['1014', '1025']) setText('c' + id, text(d, id, ''));
+    renderDetailMessage(d);
     for (const id of ['1027', '1029', '1018', '1022', '1011', '1012']) $('c' + id).disabled = ctl(d, id).enabled === false;
     renderList(ctl(d, '1010'));
     const pv = main.pageVersion || 0;
@@ -186,17 +188,41 @@
   }
 
   const headerText = (line) => (line || '').replace(/^_+|_+$/g, '').trim();
-  // An e-mail's line holds its subject, two blanks and the whole logged message,
-  // header block included: the card shows the subject and the text after the headers.
-  function cardText(header, line) {
+  // An e-mail's line holds its subject, two blanks and the whole logged message, header
+  // block included: the page shows the subject and the text after the headers. A log cut
+  // short inside the header block has no text to show.
+  function mailParts(header, line) {
     const text = line || '';
-    if (!/E-MAIL/.test(header)) return text;
-    const cut = text.indexOf('  ');
-    if (cut < 0) return text;
-    const body = text.slice(cut + 2);
-    const blank = body.search(/\r?\n\r?\n/);
-    const rest = (blank >= 0 ? body.slice(blank) : body).replace(/\s+/g, ' ').trim();
-    return rest ? `${text.slice(0, cut)} \u2014 ${rest}` : text.slice(0, cut);
+    const cut = /E-MAIL/.test(header) ? text.indexOf('  ') : -1;
+    if (cut < 0) return null;
+    const logged = text.slice(cut + 2).replace(/\r\n?/g, '\n');
+    const blank = logged.indexOf('\n\n');
+    const body = blank >= 0 ? logged.slice(blank) : /^[\w-]+:/.test(logged) ? '' : logged;
+    return { subject: text.slice(0, cut), body: body.replace(/^\s+|\s+$/g, '') };
+  }
+  function cardText(header, line) {
+    const mail = mailParts(header, line);
+    if (!mail) return line || '';
+    const rest = mail.body.replace(/\s+/g, ' ');
+    return rest ? `${mail.subject} \u2014 ${rest}` : mail.subject;
+  }
+  // The detail shows the same parts as the card, the text with its line breaks.
+  function renderDetailMessage(d) {
+    const el = $('c1017');
+    const t = text(d, '1017', '');
+    const c = ctl(d, '1010');
+    const at = typeof c.selected === 'number' && c.selected >= 0 ? c.selected - (c.selected % LINES_PER_MESSAGE) : -1;
+    const mail = at >= 0 && Array.isArray(c.lines) ? mailParts(c.lines[at], t) : null;
+    const sig = JSON.stringify(mail || t);
+    if (el.dataset.sig === sig) return;
+    el.dataset.sig = sig;
+    el.textContent = '';
+    if (!mail) { el.textContent = t; return; }
+    const subject = document.createElement('strong');
+    subject.className = 'subject';
+    subject.textContent = mail.subject;
+    el.appendChild(subject);
+    if (mail.body) el.append('\n', mail.body);
   }
 
   function renderList(c) {
@@ -313,10 +339,32 @@
       body.appendChild(b);
     });
     $('sheet').hidden = false;
+    placeSheet(path[0]);
+    inertBehind();
     const first = body.querySelector('.menuitem');
     if (first && !body.contains(document.activeElement)) first.focus();
   }
-  function closeSheet() { sheetPath = null; $('sheet').hidden = true; }
+  function closeSheet() { sheetPath = null; $('sheet').hidden = true; inertBehind(); }
+  // Tab stays inside whatever is on top: the message box, a dialog or a menu sheet.
+  function inertBehind() {
+    const top = model && (model.messageBox || model.modal);
+    $('app').inert = !!top || !$('sheet').hidden;
+    $('sheet').inert = !!top;
+    $('modal').inert = !!(model && model.messageBox);
+  }
+
+  // On the desktop a menu opens above its own key; on a phone it is a bottom sheet.
+  function placeSheet(keyIndex) {
+    const body = $('sheetbody');
+    const key = $('softkeys').children[keyIndex];
+    if (!wide.matches || !key) { body.style.left = body.style.right = ''; return; }
+    const r = key.getBoundingClientRect();
+    const w = Math.min(360, innerWidth - 16);
+    const left = Math.max(8, Math.min(innerWidth - w - 8, r.left + r.width / 2 - w / 2));
+    body.style.left = left + 'px';
+    body.style.right = 'auto';
+    body.style.width = w + 'px';
+  }
 
   function button(label, onClick, cls) {
     const b = document.createElement('button');
@@ -327,7 +375,83 @@
     return b;
   }
 
-  // Any modal dialog: drawn from its controls in the order the server gives.
+  // How a dialog is laid out beyond the server's order: a card with a heading (and the
+  // product icon), lead lines, label/value pairs, plain lines and one full-width primary
+  // button. Controls the table does not place follow in the server's order.
+  const LAYOUTS = {
+    117: { icon: true, heading: 20004, lead: [20008], pairs: [[40013, 20009], [20002, 20003], [20010, 20005]],
+      plain: [20006, 20007], primary: 20013 },
+  };
+
+  function laidOut(key, d, order) {
+    const lay = LAYOUTS[key];
+    const body = document.createElement('div');
+    body.className = 'modalbody';
+    const placed = new Set();
+    const make = (id) => {
+      placed.add(String(id));
+      return d.controls && d.controls[id] ? modalControl(key, String(id), ctl(d, id)) : null;
+    };
+    const group = (cls, ids) => {
+      const g = document.createElement('div');
+      g.className = cls;
+      let prev = null;
+      for (const id of ids || []) {
+        const el = make(id);
+        if (!el) continue;
+        // A field or list right after a label is named by it.
+        if (prev && prev.tagName === 'P' && /^(INPUT|TEXTAREA|UL)$/.test(el.tagName)) {
+          prev.id = 'lbl-' + key + '-' + prev.dataset.ctl.split('/')[1];
+          el.setAttribute('aria-labelledby', prev.id);
+        }
+        g.appendChild(el);
+        prev = el;
+      }
+      if (g.children.length) body.appendChild(g);
+      return g;
+    };
+    if (lay) {
+      const hero = group('hero', []);
+      if (lay.icon) hero.insertAdjacentHTML('beforeend', '<svg class="logo big" aria-hidden="true"><use href="#logo"/></svg>');
+      const h = make(lay.heading);
+      if (h) {
+        const h3 = document.createElement('h3');
+        h3.dataset.ctl = h.dataset.ctl;
+        h3.textContent = h.textContent;
+        hero.appendChild(h3);
+      }
+      for (const id of lay.lead || []) { const el = make(id); if (el) hero.appendChild(el); }
+      if (hero.children.length) body.appendChild(hero);
+      const dl = document.createElement('dl');
+      dl.className = 'pairs';
+      for (const [label, value] of lay.pairs || []) {
+        const dt = make(label);
+        const dd = make(value);
+        if (!dt || !dd) continue;
+        const row = document.createElement('div');
+        const [t, v] = [document.createElement('dt'), document.createElement('dd')];
+        t.append(...dt.childNodes);
+        t.dataset.ctl = dt.dataset.ctl;
+        v.append(...dd.childNodes);
+        v.dataset.ctl = dd.dataset.ctl;
+        row.append(t, v);
+        dl.appendChild(row);
+      }
+      if (dl.children.length) body.appendChild(dl);
+      group('plain', lay.plain);
+    }
+    const primary = lay && lay.primary ? String(lay.primary) : null;
+    if (primary) placed.add(primary);
+    const rest = order.filter((id) => !placed.has(String(id)));
+    group(lay ? 'rest' : 'rest full', rest);
+    if (primary) {
+      const b = make(primary);
+      if (b) { b.classList.add('primary', 'wide'); body.appendChild(b); }
+    }
+    return body;
+  }
+
+  // Any modal dialog: drawn from its controls, laid out by LAYOUTS or in the server's order.
   function renderModal(m) {
     const box = $('modal');
     const key = m.modal;
@@ -341,6 +465,8 @@
     if (box.dataset.key !== key) for (const k of [...dirty]) if (!k.startsWith(VIEWER + '/')) dirty.delete(k);
     box.textContent = '';
     box.dataset.key = key;
+    const card = document.createElement('div');
+    card.className = LAYOUTS[key] ? 'dialog compact' : 'dialog';
     const bar = document.createElement('div');
     bar.className = 'pagebar';
     const close = button('\u2715', () => command(key, 2), 'iconbtn');
@@ -350,21 +476,16 @@
     h.id = 'modaltitle';
     h.textContent = d.title || '';
     bar.append(h, close);
-    const body = document.createElement('div');
-    body.className = 'modalbody';
     const order = Array.isArray(d.order) ? d.order : Object.keys(d.controls || {});
-    for (const id of order) {
-      const el = modalControl(key, String(id), ctl(d, id));
-      if (el) body.appendChild(el);
-    }
-    box.append(bar, body);
+    card.append(bar, laidOut(key, d, order));
+    box.appendChild(card);
     for (const [tag, v] of Object.entries(unsent)) {
       const el = box.querySelector(`[data-ctl="${tag}"]`);
       if (el) el[el.type === 'checkbox' ? 'checked' : 'value'] = v;
     }
     box.hidden = false;
     const again = focused && box.querySelector(`[data-ctl="${focused}"]`);
-    (again || close).focus();
+    (again || box.querySelector('.btn.primary') || close).focus();
   }
 
   function modalControl(key, id, c) {
