@@ -276,7 +276,7 @@
     li.className = 'card';
     li.setAttribute('role', 'option');
     li.innerHTML = '<div class="top"><span class="hd"></span><span class="verdict" hidden></span></div>' +
-      '<div class="from"></div><div class="time"></div><div class="msg"></div>';
+      '<div class="who"><span class="from"></span><span class="time"></span></div><div class="msg"></div>';
     li.addEventListener('click', () => pick(k, !wide.matches));
     return li;
   }
