@@ -588,6 +588,20 @@
     document.addEventListener('keydown', onKey);
   }
 
+  // Tab goes round inside the message box, dialog or menu on top instead of leaving the page.
+  function wrapTab(e) {
+    const top = ['alert', 'modal', 'sheet'].map($).find((el) => !el.hidden && !el.inert);
+    if (!top) return;
+    const all = [...top.querySelectorAll('button, input, textarea, [tabindex="0"]')].filter((el) => !el.disabled);
+    if (!all.length) return;
+    const [first, last] = [all[0], all[all.length - 1]];
+    const at = document.activeElement;
+    if (e.shiftKey ? at === first || !top.contains(at) : at === last || !top.contains(at)) {
+      e.preventDefault();
+      (e.shiftKey ? last : first).focus();
+    }
+  }
+
   function onKey(e) {
     if (ended || !model) return;
     const k = e.key;
@@ -596,6 +610,7 @@
       exit();
       return;
     }
+    if (k === 'Tab') { wrapTab(e); return; }
     if (k === 'Escape') {
       if (!$('sheet').hidden) closeSheet();
       else if (model.messageBox) command('messagebox', 2);
