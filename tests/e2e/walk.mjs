@@ -189,6 +189,11 @@ async function menu(key, ...items) {
   await page.locator('#softkeys button', { hasText: key }).click();
   for (const it of items) await page.locator('#sheetbody .menuitem', { hasText: it }).first().click();
 }
+// Visible controls smaller than a fingertip (44 x 44 px), by name and size.
+const smallTargets = () => page.evaluate(() => [...document.querySelectorAll('button, input, [role=option], a')]
+  .map((e) => [e.id || e.textContent.trim(), e.getBoundingClientRect()])
+  .filter(([, r]) => r.width > 0 && (r.width < 44 || r.height < 44))
+  .map(([n, r]) => `${n} ${Math.round(r.width)}x${Math.round(r.height)}`));
 // Card and detail show the same words; the card runs them into one line.
 const flat = (s) => s.replace(/\s+\u2014\s+|\s+/g, ' ').trim();
 const shot = (name) => page.screenshot({ path: path.join(shotDir, name) });
@@ -270,6 +275,7 @@ async function walk() {
   check((await settled(base, token)).day === normal.day, '"-" at today changed the day');
   check(await page.locator('#c1022').inputValue() === '0', '"-" at today changed the day field');
   await shot('phone-viewer.png');
+  check((await smallTargets()).length === 0, `small touch targets: ${await smallTargets()}`);
   ok(`day stepper: "+" shows ${plus.day}, "-" shows ${minus.day}, "-" at today stays`);
 
   // Selecting a message fills the detail and shows its page.
@@ -356,6 +362,7 @@ async function walk() {
   const [cw, bw] = [await close.boundingBox(), await page.locator('#modal .modalbody').boundingBox()];
   check(cw && cw.width >= bw.width - 48, 'Close spans the card');
   await shot('about.png');
+  check((await smallTargets()).length === 0, `small touch targets: ${await smallTargets()}`);
   await page.click('#modal .pagebar .iconbtn');
   await until(async () => !(await page.locator('#modal').isVisible()), 'the close control ends it');
   await menu('Help', 'About');
