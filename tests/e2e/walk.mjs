@@ -328,7 +328,17 @@ async function walk() {
     check(/\nmessage-id:/i.test(held) && !/message-id:/i.test(shown), `the detail shows the header block: ${shown}`);
     check(flat(shown) === flat(await mail.locator('.msg').textContent()), 'the detail and the card differ');
     check(await page.locator('#c1017').evaluate((e) => getComputedStyle(e).overflowY) === 'auto', 'detail not scrollable');
-    ok('e-mail detail: subject, then the text after the headers; the model keeps the header block');
+    // A reload moves nothing: the page frame stays where it is and the card stays marked throughout.
+    await page.evaluate(() => {
+      const seen = window.walkSeen = new Set();
+      const look = () => seen.add(`${document.getElementById('framebox').offsetTop}/${document.querySelectorAll('#c1010 [aria-selected=true]').length}`);
+      look();
+      new MutationObserver(look).observe(document.body, { subtree: true, childList: true, characterData: true, attributes: true });
+    });
+    await reload('#c1018', base, token);
+    const looks = await page.evaluate(() => [...window.walkSeen]);
+    check(looks.length === 1, `the reload moved the page or the selection: ${looks}`);
+    ok('e-mail detail: subject, then the text after the headers; the model keeps the header block; a reload moves nothing');
   }
   await shot('desktop-viewer.png');
   // Dark colours follow the system's scheme.
@@ -359,8 +369,7 @@ async function walk() {
   check(/Kestrove/.test(await page.locator('#modal').textContent()), 'the about box names the maker');
   check(await page.locator('#modal a').count() === 0, 'the about box links out of the window');
   const close = page.locator('#modal .btn.primary', { hasText: about['20013'].text });
-  const [cw, bw] = [await close.boundingBox(), await page.locator('#modal .modalbody').boundingBox()];
-  check(cw && cw.width >= bw.width - 48, 'Close spans the card');
+  check(await close.evaluate((b) => b.offsetWidth >= b.closest('.modalbody').clientWidth - 48), 'Close spans the card');
   await shot('about.png');
   check((await smallTargets()).length === 0, `small touch targets: ${await smallTargets()}`);
   await page.click('#modal .pagebar .iconbtn');

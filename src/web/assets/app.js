@@ -10,6 +10,7 @@
   let ended = false;
   let shownPage = -1;      // pageVersion the frame shows
   let seenHelp = null;     // helpVersion at the first model, so only new help offers a link
+  let detailHeader = '';   // list header line of the message the detail shows
   let remembered = null;   // the selected message's lines, to keep it across list reloads
   let sheetPath = null;    // indexes into main.menu while a menu sheet is open
   const dirty = new Set(); // "dialog/control" edits not yet sent
@@ -212,7 +213,9 @@
     const t = text(d, '1017', '');
     const c = ctl(d, '1010');
     const at = typeof c.selected === 'number' && c.selected >= 0 ? c.selected - (c.selected % LINES_PER_MESSAGE) : -1;
-    const mail = at >= 0 && Array.isArray(c.lines) ? mailParts(c.lines[at], t) : null;
+    // A reload clears the selection but not the detail: keep its look until it is selected again.
+    if (at >= 0 && Array.isArray(c.lines)) detailHeader = c.lines[at] || '';
+    const mail = mailParts(detailHeader, t);
     const sig = JSON.stringify(mail || t);
     if (el.dataset.sig === sig) return;
     el.dataset.sig = sig;
@@ -229,7 +232,8 @@
     const ul = $('c1010');
     const lines = Array.isArray(c.lines) ? c.lines : [];
     const n = Math.floor(lines.length / LINES_PER_MESSAGE);
-    const sel = typeof c.selected === 'number' && c.selected >= 0 ? Math.floor(c.selected / LINES_PER_MESSAGE) : -1;
+    const sel = keepSelection(lines, typeof c.selected === 'number' && c.selected >= 0
+      ? Math.floor(c.selected / LINES_PER_MESSAGE) : -1, Math.floor(lines.length / LINES_PER_MESSAGE));
     const spam = Array.isArray(c.spam) ? c.spam : null;
     const scroll = ul.scrollTop;
     while (ul.children.length > n) ul.lastChild.remove();
@@ -253,21 +257,27 @@
     if (sel >= 0) ul.setAttribute('aria-activedescendant', 'card' + sel);
     else ul.removeAttribute('aria-activedescendant');
     $('empty').hidden = n > 0;
-    keepSelection(lines, sel, n);
   }
 
   // A reload empties the server's selection; select the same message again if it is still listed.
+  // Until the answer comes the card stays marked, so the highlight does not blink.
   function keepSelection(lines, sel, n) {
-    if (sel >= 0) { remembered = lines.slice(sel * 4 + 1, sel * 4 + 4).join('\n'); return; }
-    if (remembered === null) return;
-    const want = remembered;
-    remembered = null;
+    if (sel >= 0) { remembered = lines.slice(sel * 4 + 1, sel * 4 + 4).join('\n'); return sel; }
+    if (remembered === null || model.modal || model.messageBox) return -1;
     for (let k = 0; k < n; k++) {
-      if (lines.slice(k * 4 + 1, k * 4 + 4).join('\n') === want) {
-        if (!model.modal && !model.messageBox) select(VIEWER, '1010', k * LINES_PER_MESSAGE);
-        return;
+      if (lines.slice(k * 4 + 1, k * 4 + 4).join('\n') === remembered) {
+        select(VIEWER, '1010', k * LINES_PER_MESSAGE); // kept until an answer shows it selected
+        return k;
       }
     }
+    remembered = null;
+    return -1;
+  }
+
+  // The user's pick wins over selecting again what a reload left unselected.
+  function choose(k) {
+    remembered = null;
+    return select(VIEWER, '1010', k * LINES_PER_MESSAGE);
   }
 
   function makeCard(k) {
@@ -282,7 +292,7 @@
   }
 
   async function pick(k, open) {
-    const m = await select(VIEWER, '1010', k * LINES_PER_MESSAGE);
+    const m = await choose(k);
     // On a phone the page is its own screen: a tap opens it, as on the device.
     if (open && m && !m.modal && !m.messageBox) command('main', 40019);
   }
@@ -456,7 +466,10 @@
     const box = $('modal');
     const key = m.modal;
     const d = key && m.dialogs[key];
-    if (!d) { box.hidden = true; box.textContent = ''; box.dataset.key = ''; return; }
+    if (!d) { box.hidden = true; box.textContent = ''; box.dataset.key = box.dataset.sig = ''; return; }
+    const sig = JSON.stringify(d);
+    if (box.dataset.key === key && box.dataset.sig === sig) return; // unchanged: keep focus and edits as they are
+    box.dataset.sig = sig;
     const focused = document.activeElement && document.activeElement.dataset.ctl;
     const unsent = {}; // edits not sent yet survive a re-render
     for (const el of box.querySelectorAll('input, textarea')) {
@@ -628,7 +641,7 @@
     if ((k === 'ArrowDown' || k === 'ArrowUp') && n > 0 && !document.body.classList.contains('pagemode')) {
       e.preventDefault();
       const next = k === 'ArrowDown' ? Math.min(n - 1, cur + 1) : Math.max(0, cur < 0 ? 0 : cur - 1);
-      if (next !== cur) select(VIEWER, '1010', next * LINES_PER_MESSAGE).then(() => {
+      if (next !== cur) choose(next).then(() => {
         const el = $('card' + next);
         if (el) el.scrollIntoView({ block: 'nearest' });
       });
