@@ -189,6 +189,13 @@ async function menu(key, ...items) {
   await page.locator('#softkeys button', { hasText: key }).click();
   for (const it of items) await page.locator('#sheetbody .menuitem', { hasText: it }).first().click();
 }
+// Visible controls smaller than a fingertip (44 x 44 px), by name and size.
+const smallTargets = () => page.evaluate(() => [...document.querySelectorAll('button, input, [role=option], a')]
+  .map((e) => [e.id || e.textContent.trim(), e.getBoundingClientRect()])
+  .filter(([, r]) => r.width > 0 && (r.width < 44 || r.height < 44))
+  .map(([n, r]) => `${n} ${Math.round(r.width)}x${Math.round(r.height)}`));
+// Card and detail show the same words; the card runs them into one line.
+const flat = (s) => s.replace(/\s+\u2014\s+|\s+/g, ' ').trim();
 const shot = (name) => page.screenshot({ path: path.join(shotDir, name) });
 
 async function walk() {
@@ -268,6 +275,7 @@ async function walk() {
   check((await settled(base, token)).day === normal.day, '"-" at today changed the day');
   check(await page.locator('#c1022').inputValue() === '0', '"-" at today changed the day field');
   await shot('phone-viewer.png');
+  check((await smallTargets()).length === 0, `small touch targets: ${await smallTargets()}`);
   ok(`day stepper: "+" shows ${plus.day}, "-" shows ${minus.day}, "-" at today stays`);
 
   // Selecting a message fills the detail and shows its page.
@@ -276,7 +284,7 @@ async function walk() {
   await page.locator('#c1010 > li').nth(pick).click();
   await until(async () => (await page.locator('#c1014').textContent()) === cards[pick].from, 'Sender filled');
   check(await page.locator('#c1025').textContent() === cards[pick].time, 'Time filled');
-  check(await page.locator('#c1017').textContent() === cards[pick].msg, 'Message filled');
+  check(flat(await page.locator('#c1017').textContent()) === flat(cards[pick].msg), 'Message filled');
   await until(async () => ((await frame.locator('body').textContent({ timeout: 2000 })) || '').trim() !== '',
     'the page frame has content');
   await shot('phone-page.png');
@@ -306,7 +314,40 @@ async function walk() {
     await until(async () => (await cardTexts())[1].selected, 'ArrowDown selects the next message');
     check(await page.locator('#c1014').textContent() === (await cardTexts())[1].from, 'the arrow fills Sender');
   }
+  // An e-mail's detail: its subject, then the text after the header block; the model keeps it all.
+  const mail = page.locator('#c1010 > li', { hasText: /E-MAIL/ }).filter({ hasNotText: /sandbox probe/i }).first();
+  if (await mail.count()) {
+    await mail.click();
+    const held = await until(async () => {
+      const c = (await api(base, token, '/api/window')).dialogs['120'].controls;
+      return c['1010'].selected >= 0 && /E-MAIL/.test(c['1010'].lines[c['1010'].selected]) && c['1017'].text;
+    }, 'an e-mail is selected');
+    const subject = held.slice(0, held.indexOf('  '));
+    await until(async () => (await page.locator('#c1017 .subject').textContent()) === subject, 'the detail heads with the subject');
+    const shown = await page.locator('#c1017').textContent();
+    check(/\nmessage-id:/i.test(held) && !/message-id:/i.test(shown), `the detail shows the header block: ${shown}`);
+    check(flat(shown) === flat(await mail.locator('.msg').textContent()), 'the detail and the card differ');
+    check(await page.locator('#c1017').evaluate((e) => getComputedStyle(e).overflowY) === 'auto', 'detail not scrollable');
+    // A reload moves nothing: the page frame stays where it is and the card stays marked throughout.
+    await page.evaluate(() => {
+      const seen = window.walkSeen = new Set();
+      const look = () => seen.add(`${document.getElementById('framebox').offsetTop}/${document.querySelectorAll('#c1010 [aria-selected=true]').length}`);
+      look();
+      new MutationObserver(look).observe(document.body, { subtree: true, childList: true, characterData: true, attributes: true });
+    });
+    await reload('#c1018', base, token);
+    const looks = await page.evaluate(() => [...window.walkSeen]);
+    check(looks.length === 1, `the reload moved the page or the selection: ${looks}`);
+    ok('e-mail detail: subject, then the text after the headers; the model keeps the header block; a reload moves nothing');
+  }
   await shot('desktop-viewer.png');
+  // Dark colours follow the system's scheme.
+  const bg = () => page.evaluate(() => getComputedStyle(document.body).backgroundColor);
+  const lightBg = await bg();
+  await page.emulateMedia({ colorScheme: 'dark' });
+  check((await bg()) !== lightBg, 'the dark scheme keeps the light background');
+  await shot('dark-viewer.png');
+  await page.emulateMedia({ colorScheme: 'light' });
   await page.locator('#c1010').focus();
   await page.keyboard.press('Enter');
   await until(async () => !(await page.locator('#listcol').isVisible()), 'Enter shows the page');
@@ -318,15 +359,29 @@ async function walk() {
   await menu('Help', 'About');
   await until(() => page.locator('#modal').isVisible(), 'the about box opens');
   check((await api(base, token, '/api/window')).modal === '117', 'the server holds the about box');
+  // Laid out as a card: the product name as a heading, each caption beside its value, Close full width.
+  const about = (await api(base, token, '/api/window')).dialogs['117'].controls;
+  check(await page.locator('#modal h3').textContent() === about['20004'].text, 'the product name is the heading');
+  const pairs = await page.locator('#modal dl.pairs > div').evaluateAll((rows) =>
+    rows.map((r) => [r.querySelector('dt').textContent, r.querySelector('dd').textContent]));
+  const want = [['40013', '20009'], ['20002', '20003'], ['20010', '20005']].map(([l, v]) => [about[l].text, about[v].text]);
+  check(JSON.stringify(pairs) === JSON.stringify(want), `about pairs ${JSON.stringify(pairs)}`);
   check(/Kestrove/.test(await page.locator('#modal').textContent()), 'the about box names the maker');
+  check(await page.locator('#modal a').count() === 0, 'the about box links out of the window');
+  const close = page.locator('#modal .btn.primary', { hasText: about['20013'].text });
+  check(await close.evaluate((b) => b.offsetWidth >= b.closest('.modalbody').clientWidth - 48), 'Close spans the card');
   await shot('about.png');
+  check((await smallTargets()).length === 0, `small touch targets: ${await smallTargets()}`);
   await page.click('#modal .pagebar .iconbtn');
   await until(async () => !(await page.locator('#modal').isVisible()), 'the close control ends it');
   await menu('Help', 'About');
   await until(() => page.locator('#modal').isVisible(), 'the about box opens again');
   await page.keyboard.press('Escape');
   await until(async () => (await api(base, token, '/api/window')).modal === null, 'Escape ends it');
-  ok('about: opens, closes by its control and by Escape');
+  await menu('Help', 'About');
+  await close.click();
+  await until(async () => (await api(base, token, '/api/window')).modal === null, 'Close ends it');
+  ok('about: a card of heading and pairs; closes by its control, by Escape and by Close');
 
   // Hide leaves the status icon; the icon brings the window back.
   await menu('Help', 'Hide');

@@ -10,6 +10,7 @@
   let ended = false;
   let shownPage = -1;      // pageVersion the frame shows
   let seenHelp = null;     // helpVersion at the first model, so only new help offers a link
+  let detailHeader = '';   // list header line of the message the detail shows
   let remembered = null;   // the selected message's lines, to keep it across list reloads
   let sheetPath = null;    // indexes into main.menu while a menu sheet is open
   const dirty = new Set(); // "dialog/control" edits not yet sent
@@ -136,6 +137,7 @@
     renderSoftkeys(main.menu || []);
     renderModal(m);
     renderAlert(m.messageBox);
+    inertBehind();
     const hv = main.helpVersion || 0;
     if (seenHelp === null) seenHelp = hv;
     if (hv > seenHelp) { seenHelp = hv; $('help').hidden = false; }
@@ -163,7 +165,8 @@
     }
     const day = $('c1022');
     if (!dirty.has(VIEWER + '/1022')) day.value = text(d, '1022', '0');
-    for (const id of ['1014', '1025', '1017']) setText('c' + id, text(d, id, ''));
+    for (const id of ['1014', '1025']) setText('c' + id, text(d, id, ''));
+    renderDetailMessage(d);
     for (const id of ['1027', '1029', '1018', '1022', '1011', '1012']) $('c' + id).disabled = ctl(d, id).enabled === false;
     renderList(ctl(d, '1010'));
     const pv = main.pageVersion || 0;
@@ -186,24 +189,51 @@
   }
 
   const headerText = (line) => (line || '').replace(/^_+|_+$/g, '').trim();
-  // An e-mail's line holds its subject, two blanks and the whole logged message,
-  // header block included: the card shows the subject and the text after the headers.
-  function cardText(header, line) {
+  // An e-mail's line holds its subject, two blanks and the whole logged message, header
+  // block included: the page shows the subject and the text after the headers. A log cut
+  // short inside the header block has no text to show.
+  function mailParts(header, line) {
     const text = line || '';
-    if (!/E-MAIL/.test(header)) return text;
-    const cut = text.indexOf('  ');
-    if (cut < 0) return text;
-    const body = text.slice(cut + 2);
-    const blank = body.search(/\r?\n\r?\n/);
-    const rest = (blank >= 0 ? body.slice(blank) : body).replace(/\s+/g, ' ').trim();
-    return rest ? `${text.slice(0, cut)} \u2014 ${rest}` : text.slice(0, cut);
+    const cut = /E-MAIL/.test(header) ? text.indexOf('  ') : -1;
+    if (cut < 0) return null;
+    const logged = text.slice(cut + 2).replace(/\r\n?/g, '\n');
+    const blank = logged.indexOf('\n\n');
+    const body = blank >= 0 ? logged.slice(blank) : /^[\w-]+:/.test(logged) ? '' : logged;
+    return { subject: text.slice(0, cut), body: body.replace(/^\s+|\s+$/g, '') };
+  }
+  function cardText(header, line) {
+    const mail = mailParts(header, line);
+    if (!mail) return line || '';
+    const rest = mail.body.replace(/\s+/g, ' ');
+    return rest ? `${mail.subject} \u2014 ${rest}` : mail.subject;
+  }
+  // The detail shows the same parts as the card, the text with its line breaks.
+  function renderDetailMessage(d) {
+    const el = $('c1017');
+    const t = text(d, '1017', '');
+    const c = ctl(d, '1010');
+    const at = typeof c.selected === 'number' && c.selected >= 0 ? c.selected - (c.selected % LINES_PER_MESSAGE) : -1;
+    // A reload clears the selection but not the detail: keep its look until it is selected again.
+    if (at >= 0 && Array.isArray(c.lines)) detailHeader = c.lines[at] || '';
+    const mail = mailParts(detailHeader, t);
+    const sig = JSON.stringify(mail || t);
+    if (el.dataset.sig === sig) return;
+    el.dataset.sig = sig;
+    el.textContent = '';
+    if (!mail) { el.textContent = t; return; }
+    const subject = document.createElement('strong');
+    subject.className = 'subject';
+    subject.textContent = mail.subject;
+    el.appendChild(subject);
+    if (mail.body) el.append('\n', mail.body);
   }
 
   function renderList(c) {
     const ul = $('c1010');
     const lines = Array.isArray(c.lines) ? c.lines : [];
     const n = Math.floor(lines.length / LINES_PER_MESSAGE);
-    const sel = typeof c.selected === 'number' && c.selected >= 0 ? Math.floor(c.selected / LINES_PER_MESSAGE) : -1;
+    const sel = keepSelection(lines, typeof c.selected === 'number' && c.selected >= 0
+      ? Math.floor(c.selected / LINES_PER_MESSAGE) : -1, Math.floor(lines.length / LINES_PER_MESSAGE));
     const spam = Array.isArray(c.spam) ? c.spam : null;
     const scroll = ul.scrollTop;
     while (ul.children.length > n) ul.lastChild.remove();
@@ -227,21 +257,27 @@
     if (sel >= 0) ul.setAttribute('aria-activedescendant', 'card' + sel);
     else ul.removeAttribute('aria-activedescendant');
     $('empty').hidden = n > 0;
-    keepSelection(lines, sel, n);
   }
 
   // A reload empties the server's selection; select the same message again if it is still listed.
+  // Until the answer comes the card stays marked, so the highlight does not blink.
   function keepSelection(lines, sel, n) {
-    if (sel >= 0) { remembered = lines.slice(sel * 4 + 1, sel * 4 + 4).join('\n'); return; }
-    if (remembered === null) return;
-    const want = remembered;
-    remembered = null;
+    if (sel >= 0) { remembered = lines.slice(sel * 4 + 1, sel * 4 + 4).join('\n'); return sel; }
+    if (remembered === null || model.modal || model.messageBox) return -1;
     for (let k = 0; k < n; k++) {
-      if (lines.slice(k * 4 + 1, k * 4 + 4).join('\n') === want) {
-        if (!model.modal && !model.messageBox) select(VIEWER, '1010', k * LINES_PER_MESSAGE);
-        return;
+      if (lines.slice(k * 4 + 1, k * 4 + 4).join('\n') === remembered) {
+        select(VIEWER, '1010', k * LINES_PER_MESSAGE); // kept until an answer shows it selected
+        return k;
       }
     }
+    remembered = null;
+    return -1;
+  }
+
+  // The user's pick wins over selecting again what a reload left unselected.
+  function choose(k) {
+    remembered = null;
+    return select(VIEWER, '1010', k * LINES_PER_MESSAGE);
   }
 
   function makeCard(k) {
@@ -250,13 +286,13 @@
     li.className = 'card';
     li.setAttribute('role', 'option');
     li.innerHTML = '<div class="top"><span class="hd"></span><span class="verdict" hidden></span></div>' +
-      '<div class="from"></div><div class="time"></div><div class="msg"></div>';
+      '<div class="who"><span class="from"></span><span class="time"></span></div><div class="msg"></div>';
     li.addEventListener('click', () => pick(k, !wide.matches));
     return li;
   }
 
   async function pick(k, open) {
-    const m = await select(VIEWER, '1010', k * LINES_PER_MESSAGE);
+    const m = await choose(k);
     // On a phone the page is its own screen: a tap opens it, as on the device.
     if (open && m && !m.modal && !m.messageBox) command('main', 40019);
   }
@@ -313,10 +349,32 @@
       body.appendChild(b);
     });
     $('sheet').hidden = false;
+    placeSheet(path[0]);
+    inertBehind();
     const first = body.querySelector('.menuitem');
     if (first && !body.contains(document.activeElement)) first.focus();
   }
-  function closeSheet() { sheetPath = null; $('sheet').hidden = true; }
+  function closeSheet() { sheetPath = null; $('sheet').hidden = true; inertBehind(); }
+  // Tab stays inside whatever is on top: the message box, a dialog or a menu sheet.
+  function inertBehind() {
+    const top = model && (model.messageBox || model.modal);
+    $('app').inert = !!top || !$('sheet').hidden;
+    $('sheet').inert = !!top;
+    $('modal').inert = !!(model && model.messageBox);
+  }
+
+  // On the desktop a menu opens above its own key; on a phone it is a bottom sheet.
+  function placeSheet(keyIndex) {
+    const body = $('sheetbody');
+    const key = $('softkeys').children[keyIndex];
+    if (!wide.matches || !key) { body.style.left = body.style.right = ''; return; }
+    const r = key.getBoundingClientRect();
+    const w = Math.min(360, innerWidth - 16);
+    const left = Math.max(8, Math.min(innerWidth - w - 8, r.left + r.width / 2 - w / 2));
+    body.style.left = left + 'px';
+    body.style.right = 'auto';
+    body.style.width = w + 'px';
+  }
 
   function button(label, onClick, cls) {
     const b = document.createElement('button');
@@ -327,12 +385,91 @@
     return b;
   }
 
-  // Any modal dialog: drawn from its controls in the order the server gives.
+  // How a dialog is laid out beyond the server's order: a card with a heading (and the
+  // product icon), lead lines, label/value pairs, plain lines and one full-width primary
+  // button. Controls the table does not place follow in the server's order.
+  const LAYOUTS = {
+    117: { icon: true, heading: 20004, lead: [20008], pairs: [[40013, 20009], [20002, 20003], [20010, 20005]],
+      plain: [20006, 20007], primary: 20013 },
+  };
+
+  function laidOut(key, d, order) {
+    const lay = LAYOUTS[key];
+    const body = document.createElement('div');
+    body.className = 'modalbody';
+    const placed = new Set();
+    const make = (id) => {
+      placed.add(String(id));
+      return d.controls && d.controls[id] ? modalControl(key, String(id), ctl(d, id)) : null;
+    };
+    const group = (cls, ids) => {
+      const g = document.createElement('div');
+      g.className = cls;
+      let prev = null;
+      for (const id of ids || []) {
+        const el = make(id);
+        if (!el) continue;
+        // A field or list right after a label is named by it.
+        if (prev && prev.tagName === 'P' && /^(INPUT|TEXTAREA|UL)$/.test(el.tagName)) {
+          prev.id = 'lbl-' + key + '-' + prev.dataset.ctl.split('/')[1];
+          el.setAttribute('aria-labelledby', prev.id);
+        }
+        g.appendChild(el);
+        prev = el;
+      }
+      if (g.children.length) body.appendChild(g);
+      return g;
+    };
+    if (lay) {
+      const hero = group('hero', []);
+      if (lay.icon) hero.insertAdjacentHTML('beforeend', '<svg class="logo big" aria-hidden="true"><use href="#logo"/></svg>');
+      const h = make(lay.heading);
+      if (h) {
+        const h3 = document.createElement('h3');
+        h3.dataset.ctl = h.dataset.ctl;
+        h3.textContent = h.textContent;
+        hero.appendChild(h3);
+      }
+      for (const id of lay.lead || []) { const el = make(id); if (el) hero.appendChild(el); }
+      if (hero.children.length) body.appendChild(hero);
+      const dl = document.createElement('dl');
+      dl.className = 'pairs';
+      for (const [label, value] of lay.pairs || []) {
+        const dt = make(label);
+        const dd = make(value);
+        if (!dt || !dd) continue;
+        const row = document.createElement('div');
+        const [t, v] = [document.createElement('dt'), document.createElement('dd')];
+        t.append(...dt.childNodes);
+        t.dataset.ctl = dt.dataset.ctl;
+        v.append(...dd.childNodes);
+        v.dataset.ctl = dd.dataset.ctl;
+        row.append(t, v);
+        dl.appendChild(row);
+      }
+      if (dl.children.length) body.appendChild(dl);
+      group('plain', lay.plain);
+    }
+    const primary = lay && lay.primary ? String(lay.primary) : null;
+    if (primary) placed.add(primary);
+    const rest = order.filter((id) => !placed.has(String(id)));
+    group(lay ? 'rest' : 'rest full', rest);
+    if (primary) {
+      const b = make(primary);
+      if (b) { b.classList.add('primary', 'wide'); body.appendChild(b); }
+    }
+    return body;
+  }
+
+  // Any modal dialog: drawn from its controls, laid out by LAYOUTS or in the server's order.
   function renderModal(m) {
     const box = $('modal');
     const key = m.modal;
     const d = key && m.dialogs[key];
-    if (!d) { box.hidden = true; box.textContent = ''; box.dataset.key = ''; return; }
+    if (!d) { box.hidden = true; box.textContent = ''; box.dataset.key = box.dataset.sig = ''; return; }
+    const sig = JSON.stringify(d);
+    if (box.dataset.key === key && box.dataset.sig === sig) return; // unchanged: keep focus and edits as they are
+    box.dataset.sig = sig;
     const focused = document.activeElement && document.activeElement.dataset.ctl;
     const unsent = {}; // edits not sent yet survive a re-render
     for (const el of box.querySelectorAll('input, textarea')) {
@@ -341,6 +478,8 @@
     if (box.dataset.key !== key) for (const k of [...dirty]) if (!k.startsWith(VIEWER + '/')) dirty.delete(k);
     box.textContent = '';
     box.dataset.key = key;
+    const card = document.createElement('div');
+    card.className = LAYOUTS[key] ? 'dialog compact' : 'dialog';
     const bar = document.createElement('div');
     bar.className = 'pagebar';
     const close = button('\u2715', () => command(key, 2), 'iconbtn');
@@ -350,21 +489,16 @@
     h.id = 'modaltitle';
     h.textContent = d.title || '';
     bar.append(h, close);
-    const body = document.createElement('div');
-    body.className = 'modalbody';
     const order = Array.isArray(d.order) ? d.order : Object.keys(d.controls || {});
-    for (const id of order) {
-      const el = modalControl(key, String(id), ctl(d, id));
-      if (el) body.appendChild(el);
-    }
-    box.append(bar, body);
+    card.append(bar, laidOut(key, d, order));
+    box.appendChild(card);
     for (const [tag, v] of Object.entries(unsent)) {
       const el = box.querySelector(`[data-ctl="${tag}"]`);
       if (el) el[el.type === 'checkbox' ? 'checked' : 'value'] = v;
     }
     box.hidden = false;
     const again = focused && box.querySelector(`[data-ctl="${focused}"]`);
-    (again || close).focus();
+    (again || box.querySelector('.btn.primary') || close).focus();
   }
 
   function modalControl(key, id, c) {
@@ -467,6 +601,20 @@
     document.addEventListener('keydown', onKey);
   }
 
+  // Tab goes round inside the message box, dialog or menu on top instead of leaving the page.
+  function wrapTab(e) {
+    const top = ['alert', 'modal', 'sheet'].map($).find((el) => !el.hidden && !el.inert);
+    if (!top) return;
+    const all = [...top.querySelectorAll('button, input, textarea, [tabindex="0"]')].filter((el) => !el.disabled);
+    if (!all.length) return;
+    const [first, last] = [all[0], all[all.length - 1]];
+    const at = document.activeElement;
+    if (e.shiftKey ? at === first || !top.contains(at) : at === last || !top.contains(at)) {
+      e.preventDefault();
+      (e.shiftKey ? last : first).focus();
+    }
+  }
+
   function onKey(e) {
     if (ended || !model) return;
     const k = e.key;
@@ -475,6 +623,7 @@
       exit();
       return;
     }
+    if (k === 'Tab') { wrapTab(e); return; }
     if (k === 'Escape') {
       if (!$('sheet').hidden) closeSheet();
       else if (model.messageBox) command('messagebox', 2);
@@ -492,7 +641,7 @@
     if ((k === 'ArrowDown' || k === 'ArrowUp') && n > 0 && !document.body.classList.contains('pagemode')) {
       e.preventDefault();
       const next = k === 'ArrowDown' ? Math.min(n - 1, cur + 1) : Math.max(0, cur < 0 ? 0 : cur - 1);
-      if (next !== cur) select(VIEWER, '1010', next * LINES_PER_MESSAGE).then(() => {
+      if (next !== cur) choose(next).then(() => {
         const el = $('card' + next);
         if (el) el.scrollIntoView({ block: 'nearest' });
       });
