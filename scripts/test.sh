@@ -65,7 +65,8 @@ suite sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang-14 \
   -DVARNOX_SANITIZE_THREAD=OFF -DVARNOX_FUZZ=ON -DVARNOX_BENCH=OFF
 
 # The tests of threads sharing the rule table and the SMS log connection,
-# alone, under ThreadSanitizer.
+# and those of the window (its server, user-interface thread, viewer and
+# workers), under ThreadSanitizer.
 echo "== thread: configure and build"
 tsan="$build/thread"
 if cmake -S "$root" -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
