@@ -1,41 +1,47 @@
 #include "i18n/interface_strings.h"
 
+#include <iterator>
+
 #include "analysis/fixed_text.h"
 
 namespace varnox {
 namespace {
 
 constexpr int kFirst = 113;
-constexpr int kLast = 130;
+
+// By resource number from 113; empty where a number names no string. From
+// 131 on, texts the program added to the original ones.
+const char* const kEnglish[] = {
+    "Varnox",                                 // 113
+    "",                                       // 114: the icon
+    "Information",                            // 115
+    "The required file is not available.",    // 116
+    "Unable to locate help file.",            // 117
+    "Error",                                  // 118
+    "Failed to start help.",                  // 119
+    "Specify a Sender, a Message, or both!",  // 120
+    "",                                       // 121: the send dialog
+    "Maximum rule limit exceeded!",           // 122
+    "Warning",                                // 123
+    "Select a rule first!",                   // 124
+    "Failed to delete rule.",                 // 125
+    "Updating database",                      // 126
+    "Checking",                               // 127
+    "Loading",                                // 128
+    "Use CF Card?",                           // 129
+    "Question",                               // 130
+    "Specify a Sender for a sender rule.",    // 131
+};
+constexpr int kCount = static_cast<int>(std::size(kEnglish));
 
 }  // namespace
 
 InterfaceStrings::InterfaceStrings() {
-  const char* english[] = {
-      "Varnox",                                 // 113
-      "",                                       // 114: the icon, no string
-      "Information",                            // 115
-      "The required file is not available.",    // 116
-      "Unable to locate help file.",            // 117
-      "Error",                                  // 118
-      "Failed to start help.",                  // 119
-      "Specify a Sender, a Message, or both!",  // 120
-      "",                                       // 121: the send dialog, no string
-      "Maximum rule limit exceeded!",           // 122
-      "Warning",                                // 123
-      "Select a rule first!",                   // 124
-      "Failed to delete rule.",                 // 125
-      "Updating database",                      // 126
-      "Checking",                               // 127
-      "Loading",                                // 128
-      "Use CF Card?",                           // 129
-      "Question",                               // 130
-  };
-  for (int i = 0; i <= kLast - kFirst; ++i) texts_[i] = english[i];
+  for (int i = 0; i < kCount; ++i) texts_[i] = kEnglish[i];
 }
 
 bool InterfaceStrings::Known(int id) {
-  return id >= kFirst && id <= kLast && id != 114 && id != 121;
+  return id >= kFirst && id < kFirst + kCount && kEnglish[id - kFirst][0] != '\0';
 }
 
 std::string InterfaceStrings::Get(int id) const {

@@ -19,7 +19,7 @@ class InterfaceStrings {
 
  private:
   mutable std::mutex mutex_;  // guards: texts_
-  std::string texts_[18];     // 113 to 130
+  std::string texts_[48];     // from 113, as many as the program has
 };
 
 }  // namespace varnox
