@@ -33,6 +33,7 @@ const char* const kEnglish[] = {
     "Specify a Sender for a sender rule.",    // 131
 };
 constexpr int kCount = static_cast<int>(std::size(kEnglish));
+static_assert(kCount <= 48, "InterfaceStrings::texts_ holds 48");
 
 }  // namespace
 
