@@ -49,6 +49,23 @@ long DayValue(const std::string& field) {
 
 }  // namespace
 
+bool SameUpToLineEnds(std::string_view a, std::string_view b) {
+  std::size_t i = 0, j = 0;
+  // The next character, CR LF and a lone CR read as LF; -1 past the end.
+  auto next = [](std::string_view t, std::size_t& k) -> int {
+    if (k == t.size()) return -1;
+    const char c = t[k++];
+    if (c != '\r') return static_cast<unsigned char>(c);
+    if (k < t.size() && t[k] == '\n') ++k;
+    return '\n';
+  };
+  for (;;) {
+    const int x = next(a, i), y = next(b, j);
+    if (x != y) return false;
+    if (x < 0) return true;
+  }
+}
+
 Viewer::Viewer(WindowModel& model, Storage& storage, const StoreScan& stores,
                std::string pageFolder, const InterfaceStrings& strings)
     : model_(model),
@@ -226,8 +243,9 @@ void Viewer::ShowSelectedMessage() {
   }
   chosen.response.clear();
   {
-    std::lock_guard<std::mutex> guard(stateMutex_);  // guards selection_
+    std::lock_guard<std::mutex> guard(stateMutex_);  // guards selection_, mailShownAs_
     selection_ = chosen;
+    mailShownAs_.reset();
   }
 
   // A message beyond the table's 512 has no key: its fields are filled, the
@@ -240,8 +258,9 @@ void Viewer::ShowSelectedMessage() {
         !storage_.messages.MAPIGetMessageBody(store, key.id, original, subject, text))
       return;
     {
-      std::lock_guard<std::mutex> guard(stateMutex_);  // guards mailText_
+      std::lock_guard<std::mutex> guard(stateMutex_);  // guards mailText_, mailShownAs_
       mailText_ = subject + " " + text;
+      mailShownAs_ = chosen.text;
     }
     if (!FindDecodedMimePart(original, "content-type: text/html", page))
       page = "<HTML><BODY><H2>" + subject + "</H2>" + text + "</BODY></HTML>";
@@ -298,6 +317,12 @@ ViewerSelectionTexts Viewer::ViewerSelection() const {
 
 std::optional<std::string> Viewer::SelectedMailText() const {
   std::lock_guard<std::mutex> guard(stateMutex_);  // guards mailText_
+  return mailText_;
+}
+
+std::optional<std::string> Viewer::SelectedMailTextFor(const std::string& shown) const {
+  std::lock_guard<std::mutex> guard(stateMutex_);  // guards mailText_, mailShownAs_
+  if (!mailShownAs_ || !SameUpToLineEnds(*mailShownAs_, shown)) return std::nullopt;
   return mailText_;
 }
 

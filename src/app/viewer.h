@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "i18n/interface_strings.h"
 #include "mailstore/scan.h"
@@ -36,6 +37,10 @@ struct ViewerSelectionTexts {
   std::string text;
   std::string response;
 };
+
+// Whether two texts are equal once CR LF and a lone CR count as LF: a
+// browser's multi-line field hands its text back with LF line ends.
+bool SameUpToLineEnds(std::string_view a, std::string_view b);
 
 class Viewer {
  public:
@@ -79,6 +84,11 @@ class Viewer {
   MessageKey MessageIdTable(int index) const;  // kNone beyond the table
   ViewerSelectionTexts ViewerSelection() const;
   std::optional<std::string> SelectedMailText() const;
+  // The full text of the e-mail selected last (as SelectedMailText), but
+  // only while shown is still the text that this selection put into the
+  // fields (SameUpToLineEnds): after an edit, or once another message is
+  // selected, none.
+  std::optional<std::string> SelectedMailTextFor(const std::string& shown) const;
   int DayCount() const;
 
  private:
@@ -98,10 +108,13 @@ class Viewer {
   int dayCount_ = 0;
   std::function<bool()> startReload_;
 
-  mutable std::mutex stateMutex_;  // guards: ids_, selection_, mailText_, pagePath_
+  // guards: ids_, selection_, mailText_, mailShownAs_, pagePath_
+  mutable std::mutex stateMutex_;
   std::array<MessageKey, kMaxListedMessages> ids_{};
   ViewerSelectionTexts selection_;
   std::optional<std::string> mailText_;
+  // The selection's text when the selection is the e-mail of mailText_.
+  std::optional<std::string> mailShownAs_;
   std::string pagePath_;
 };
 
