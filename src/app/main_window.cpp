@@ -1,15 +1,16 @@
 #include "app/main_window.h"
 
 #include "app/about_box.h"
+#include "app/rule_editor.h"
 #include "app/viewer.h"
 #include "app/workers.h"
 
 namespace varnox {
 
 std::vector<MenuItem> MainMenu() {
-  // Send, Rules, Help and Language join the menu with their dialogs.
+  // Send, Help and Language join the menu with their dialogs.
   MenuItem action{0, "Action", false, {{kCmdUpdate, "Update", false, {}}}};
-  MenuItem use{0, "Use", false, {action}};
+  MenuItem use{0, "Use", false, {action, {kCmdRules, "Rules", false, {}}}};
   MenuItem help{0,
                 "Help",
                 false,
@@ -20,9 +21,13 @@ std::vector<MenuItem> MainMenu() {
   return {use, help};
 }
 
-MainWindow::MainWindow(WindowModel& model, Viewer& viewer, Workers& workers,
+MainWindow::MainWindow(WindowModel& model, Viewer& viewer, Workers& workers, RuleEditor& ruleEditor,
                        std::function<void()> requestExit)
-    : model_(model), viewer_(viewer), workers_(workers), requestExit_(std::move(requestExit)) {}
+    : model_(model),
+      viewer_(viewer),
+      workers_(workers),
+      ruleEditor_(ruleEditor),
+      requestExit_(std::move(requestExit)) {}
 
 void MainWindow::Create() {
   model_.SetMenu(MainMenu());
@@ -36,11 +41,14 @@ void MainWindow::Command(const std::string& dialog, int id) {
     viewer_.Command(id);
   } else if (dialog == kAboutDialog) {
     AboutBoxCommand(model_, id);
+  } else if (dialog == kRuleEditorDialog) {
+    ruleEditor_.Command(id);
   }
 }
 
 void MainWindow::SelectionChanged(const std::string& dialog, int control) {
   if (dialog == kViewerDialog) viewer_.SelectionChanged(control);
+  if (dialog == kRuleEditorDialog) ruleEditor_.SelectionChanged(control);
 }
 
 void MainWindow::MainCommand(int id) {
@@ -59,6 +67,9 @@ void MainWindow::MainCommand(int id) {
       break;
     case kCmdUpdate:
       workers_.StartRecheck();
+      break;
+    case kCmdRules:
+      ruleEditor_.Open();
       break;
     case kCmdShowPage:
       // The browser is the HTML view: it is always there.

@@ -11,6 +11,7 @@
 
 namespace varnox {
 
+class RuleEditor;
 class Viewer;
 class Workers;
 
@@ -35,7 +36,7 @@ std::vector<MenuItem> MainMenu();
 class MainWindow : public DialogProcedures {
  public:
   // requestExit ends the program (from the user-interface thread).
-  MainWindow(WindowModel& model, Viewer& viewer, Workers& workers,
+  MainWindow(WindowModel& model, Viewer& viewer, Workers& workers, RuleEditor& ruleEditor,
              std::function<void()> requestExit);
 
   // Creation: the menu bar, then the viewer over the main window.
@@ -50,6 +51,7 @@ class MainWindow : public DialogProcedures {
   WindowModel& model_;
   Viewer& viewer_;
   Workers& workers_;
+  RuleEditor& ruleEditor_;
   std::function<void()> requestExit_;
 };
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/main_window.h"
+#include "app/rule_editor.h"
 #include "app/running_program.h"
 #include "app/shipped_content.h"
 #include "app/sms_setup.h"
@@ -133,7 +134,11 @@ int RunProgram(const ProgramOptions& o) {
   Viewer viewer(model, *storage, scan, storage->locations.InstallFolder(), strings);
   Workers workers(viewer, *storage, GlobalRuleTable(), scan, scanGate, strings);
   scan.SetHooks(ViewerScanHooks(viewer, strings));
-  MainWindow window(model, viewer, workers, [] { ::kill(::getpid(), SIGTERM); });
+  RuleEditor ruleEditor(model, *storage, viewer, workers, strings,
+                        [&ui](const std::string& text, const std::string& caption) {
+                          return ui.MessageBox(text, caption, {"OK", "Cancel"});
+                        });
+  MainWindow window(model, viewer, workers, ruleEditor, [] { ::kill(::getpid(), SIGTERM); });
   ui.Run([&] { window.Create(); });
 
   ServerOptions serverOptions;
