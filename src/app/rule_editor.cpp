@@ -161,14 +161,16 @@ void RuleEditor::Delete() {
     return;
   }
   const int first = line / kLinesPerRule * kLinesPerRule;
-  // The browser hands a field's CR LF back as LF: fields that still show the
-  // selected rule name it with its stored texts, so that rule is deleted.
+  // The fields show a rule's texts made valid UTF-8, and the browser hands
+  // CR LF back as LF: fields that still show the selected rule name it with
+  // its stored texts, so that rule is deleted.
   std::string storedSender, storedMessage, response;
   int useResponse = 0, bySender = 0, id = 0;
   float certainty = 0;
   if (storage_.rules.GetRule(line / kLinesPerRule, storedSender, storedMessage, response,
                              useResponse, bySender, certainty, id) &&
-      SameUpToLineEnds(storedSender, sender) && SameUpToLineEnds(storedMessage, message)) {
+      SameUpToLineEnds(ValidUtf8(storedSender), sender) &&
+      SameUpToLineEnds(ValidUtf8(storedMessage), message)) {
     sender = std::move(storedSender);
     message = std::move(storedMessage);
   }

@@ -166,30 +166,37 @@ TEST_F(RuleEditorTest, ListsThreeLinesPerRuleAndReplacesAnEqualRule) {
 }
 
 TEST_F(RuleEditorTest, DeleteActsOnTheFieldsAndTheSelectedLines) {
-  for (const char* sender : {"one", "two", "three"})
+  // Stored by another program: Latin-1 bytes, listed as valid UTF-8.
+  for (const char* sender : {"caf\xE9", "two", "three"})
     ASSERT_TRUE(storage.rules.AddRule(sender, "line a\r\nline b", "", 0, 1, 90.0f));
+  const std::string cafe = "caf\xEF\xBF\xBD";
   Open();
   struct Case {
-    int line;  // -1: none selected
-    const char *sender, *message;
+    int line;            // -1: none selected
+    const char* sender;  // null: as the selection filled it
+    const char* message;
     std::vector<Box> boxes;
     std::vector<std::string> listed, stored;  // senders
   } cases[] = {
       {-1,
-       "one",
+       "two",
        "line a\r\nline b",
        {Strings(124, 123)},
-       {"one", "two", "three"},
-       {"one", "two", "three"}},
+       {cafe, "two", "three"},
+       {"caf\xE9", "two", "three"}},
       // Edited so that they name no rule: the lines go, the rule stays.
-      {4, "nobody", "line a\r\nline b", {}, {"one", "three"}, {"one", "two", "three"}},
-      // The fields as a browser hands them back, LF for CR LF: that rule.
-      {0, "one", "line a\nline b", {}, {"three"}, {"two", "three"}},
+      {4, "nobody", "line a\r\nline b", {}, {cafe, "three"}, {"caf\xE9", "two", "three"}},
+      // The fields as the selection filled them and a browser hands them
+      // back, LF for CR LF: that rule.
+      {0, nullptr, "line a\nline b", {}, {"three"}, {"two", "three"}},
   };
   for (const Case& c : cases) {
     boxes.clear();
     if (c.line >= 0) SelectRule(c.line);
-    Fill(c.sender, c.message, "reply");
+    if (c.line == 0) {
+      EXPECT_EQ(Field(1031), cafe);
+    }
+    Fill(c.sender ? c.sender : Field(1031), c.message, "reply");
     Tap(1034);
     EXPECT_EQ(boxes, c.boxes) << c.line;
     EXPECT_EQ(ListedSenders(), c.listed) << c.line;
