@@ -383,6 +383,10 @@ async function walk() {
   await until(async () => (await api(base, token, '/api/window')).modal === null, 'Close ends it');
   ok('about: a card of heading and pairs; closes by its control, by Escape and by Close');
 
+  await ruleFromMessage(base, token);
+  await sendSms(base, token);
+  await openHelp(base, token);
+
   // Hide leaves the status icon; the icon brings the window back.
   await menu('Help', 'Hide');
   await until(() => page.locator('#tray').isVisible(), 'Hide shows the icon');
@@ -403,6 +407,103 @@ async function walk() {
   ok('exit: varnox ended with status 0 and the page says so');
   check(pixelHits === 0, `the remote image was fetched ${pixelHits} times by the end`);
   check(pageErrors.length === 0, `script errors in the page: ${pageErrors.join('; ')}`);
+}
+
+// Each of the next steps starts with no dialog open, whatever the step before it left.
+async function noDialog(base, token) {
+  await until(async () => {
+    const m = await api(base, token, '/api/window');
+    if (!m.modal && !m.messageBox) return true;
+    await page.keyboard.press('Escape');
+    return false;
+  }, 'every dialog closed');
+}
+const modalIs = async (base, token, key) => (await api(base, token, '/api/window')).modal === key;
+const modalButton = (text) => page.locator('#modal .btn', { hasText: text });
+
+// A rule from a message in two taps: the probe, which no rule marks, is spam after the re-check.
+async function ruleFromMessage(base, token) {
+  await noDialog(base, token);
+  await setChip('#c1011', true);
+  await setChip('#c1012', true);
+  await reload('#c1018', base, token);
+  const probe = page.locator('#c1010 > li', { hasText: /sandbox probe/i });
+  const pickProbe = async () => {
+    await probe.click();
+    return until(async () => {
+      const v = (await api(base, token, '/api/window')).dialogs['120'].controls;
+      return /sandbox probe/i.test(v['1017'].text) && v['1101'].text && v;
+    }, 'the probe is selected with a why line');
+  };
+  const before = await pickProbe();
+  check(await page.locator('#c1101').textContent() === before['1101'].text, 'the page shows the why line');
+  await menu('Use', 'Rules');
+  await until(() => modalIs(base, token, '119'), 'Rules opens the rule editor');
+  const rules = (await api(base, token, '/api/window')).dialogs['119'].controls;
+  check(await page.locator('#modal .rulecards .card').count() === rules['1026'].lines.length / 3, 'a card per rule');
+  check(await page.locator('#modal .pagebar .badge').textContent() === rules['1038'].text, 'the count badge');
+  check(await page.locator('#f-119-1031').inputValue() === before['1014'].text, 'Sender is not pre-filled');
+  check(/sandbox probe/i.test(await page.locator('#f-119-1032').inputValue()), 'Message is not pre-filled');
+  await shot('rules.png');
+  check((await smallTargets()).length === 0, `small touch targets: ${await smallTargets()}`);
+  await Promise.all([page.waitForResponse((r) => r.url().endsWith('/api/command')), modalButton(rules['1033'].text).click()]);
+  const after = await api(base, token, '/api/window');
+  check(after.messageBox === null && after.modal === '119', `Add showed ${JSON.stringify(after.messageBox)}`);
+  const mark = statuses.length;
+  await modalButton(rules['20013'].text).click();
+  await until(() => modalIs(base, token, null), 'Close ends the rule editor');
+  await until(() => sawStatus(mark, 'Updating database...'), 'closing after Add re-checks: "Updating database..." then ""');
+  await setChip('#c1012', false);
+  await reload('#c1018', base, token);
+  await until(async () => (await probe.count()) === 1, 'the probe is listed under Spam');
+  const now = await pickProbe();
+  const why = await page.locator('#c1101').textContent();
+  check(why === now['1101'].text && why !== before['1101'].text && /\d/.test(why), `the why line names no rule: ${why}`);
+  ok(`rules: the probe made a rule in two taps, the re-check files it as spam; why: ${why}`);
+}
+
+// Send: digits only in the recipient, the status line says "Sent.", the spool holds the message.
+async function sendSms(base, token) {
+  await noDialog(base, token);
+  await menu('Use', 'Action', 'Send');
+  await until(() => modalIs(base, token, '121'), 'Send opens the send dialog');
+  const c = (await api(base, token, '/api/window')).dialogs['121'].controls;
+  const to = page.locator('#f-121-1000');
+  check(await to.getAttribute('inputmode') === 'tel', 'the recipient does not ask for the number keypad');
+  await to.fill('');
+  await to.pressSequentially('4915a55-50123');
+  check(await to.inputValue() === '49155550123', `the recipient took ${await to.inputValue()}`);
+  await page.locator('#f-121-1002').fill('Walk: is the spool there?');
+  await page.locator('[data-ctl="121/1009"]').check(); // Confirmation: a delivery report
+  await modalButton(c['1024'].text).click();
+  await until(async () => (await page.locator('#modal .statusline').textContent()) === 'Sent.', 'the status line says "Sent."');
+  check(await page.locator('#modal .statusline').getAttribute('aria-live') === 'polite', 'the status line is not announced');
+  const outgoing = path.join(root, 'spool', 'outgoing');
+  const sent = fs.readdirSync(outgoing).map((f) => fs.readFileSync(path.join(outgoing, f), 'utf8'))
+    .filter((t) => /^To: 49155550123$/m.test(t));
+  check(sent.length === 1 && /^Report: yes$/m.test(sent[0]) && /is the spool there\?$/.test(sent[0]),
+    `spool files for the number: ${JSON.stringify(sent)}`);
+  await shot('send.png');
+  await modalButton(c['20013'].text).click();
+  await until(() => modalIs(base, token, null), 'Close ends the send dialog');
+  ok('send: digits only, "Sent.", one spool file To: the number with a delivery report');
+}
+
+// Help: the window offers the page, which opens in a tab of its own on a tap.
+async function openHelp(base, token) {
+  await noDialog(base, token);
+  const version = (await api(base, token, '/api/window')).dialogs.main.helpVersion;
+  await menu('Help', 'Help');
+  await until(async () => (await api(base, token, '/api/window')).dialogs.main.helpVersion > version, 'help found');
+  await until(() => page.locator('#helplink').isVisible(), 'the page offers "Open help"');
+  const [tab] = await Promise.all([browser.waitForEvent('page'), page.click('#helplink')]);
+  await tab.waitForLoadState();
+  check(new URL(tab.url()).pathname === '/help', `the help tab shows ${tab.url()}`);
+  const heading = ((await tab.locator('h1').first().textContent({ timeout: WAIT })) || '').trim();
+  check(/varnox/i.test(heading), `the help heading: ${heading}`);
+  await tab.close();
+  check(!(await page.locator('#help').isVisible()), 'the offer stays after the tap');
+  ok(`help: "Open help" opens /help in a new tab, headed "${heading}"`);
 }
 
 async function cleanup() {

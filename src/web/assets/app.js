@@ -83,10 +83,16 @@
     });
   }
   const exit = () => command('main', 40008).then((m) => { if (m) showEnded(); });
-  const select = (dialog, control, index) =>
-    api('/api/select', { dialog, control: Number(control), index }).catch(() => null);
-  const selectMany = (dialog, control, indexes) =>
-    api('/api/select', { dialog, control: Number(control), indexes }).catch(() => null);
+  // A selection refills the dialog's fields from the program: what was typed there gives way.
+  const forget = (dialog) => { for (const k of [...dirty]) if (dialog !== VIEWER && k.startsWith(dialog + '/')) dirty.delete(k); };
+  const select = (dialog, control, index) => {
+    forget(dialog);
+    return api('/api/select', { dialog, control: Number(control), index }).catch(() => null);
+  };
+  const selectMany = (dialog, control, indexes) => {
+    forget(dialog);
+    return api('/api/select', { dialog, control: Number(control), indexes }).catch(() => null);
+  };
 
   // ---- events ----
   let source = null;
@@ -166,6 +172,11 @@
     const day = $('c1022');
     if (!dirty.has(VIEWER + '/1022')) day.value = text(d, '1022', '0');
     for (const id of ['1014', '1025']) setText('c' + id, text(d, id, ''));
+    // Which rule marks the message: a quiet line that is there only while it says something.
+    const why = text(d, '1101', '');
+    setText('c1101', why);
+    setText('c1102', text(d, '1102', 'Why'));
+    $('c1101').hidden = $('c1102').hidden = why === '';
     renderDetailMessage(d);
     for (const id of ['1027', '1029', '1018', '1022', '1011', '1012']) $('c' + id).disabled = ctl(d, id).enabled === false;
     renderList(ctl(d, '1010'));
@@ -385,24 +396,34 @@
     return b;
   }
 
-  // How a dialog is laid out beyond the server's order: a card with a heading (and the
-  // product icon), lead lines, label/value pairs, plain lines and one full-width primary
-  // button. Controls the table does not place follow in the server's order.
+  // How a dialog is laid out beyond the server's order. A compact card (the about box): a
+  // heading (and the product icon), lead lines, label/value pairs, plain lines and one
+  // full-width primary button. A form (rule editor, send): the title from a label with a
+  // badge beside it, then panes of rows: cards for a list, a label over its field, switches,
+  // a row of buttons, a primary button, a status line; a full-width button at the foot.
+  // Controls the table does not place follow in the server's order.
   const LAYOUTS = {
-    117: { icon: true, heading: 20004, lead: [20008], pairs: [[40013, 20009], [20002, 20003], [20010, 20005]],
-      plain: [20006, 20007], primary: 20013 },
+    117: { compact: true, icon: true, heading: 20004, lead: [20008],
+      pairs: [[40013, 20009], [20002, 20003], [20010, 20005]], plain: [20006, 20007], primary: 20013 },
+    119: { title: 1028, badge: 1038, foot: 20013, panes: [
+      [['cards', 1026, 3]],
+      [['field', 1015, 1031], ['field', 1016, 1032], ['field', 1017, 1035], ['switch', 1030], ['switch', 1036],
+        ['buttons', 1033, 1034]]] },
+    121: { foot: 20013, panes: [[['field', 1004, 1000], ['switch', 1009], ['field', 1006, 1002],
+      ['primary', 1024], ['status', 1100]]] },
   };
 
   function laidOut(key, d, order) {
     const lay = LAYOUTS[key];
     const body = document.createElement('div');
     body.className = 'modalbody';
+    body.dataset.scroll = 'body';
     const placed = new Set();
     const make = (id) => {
       placed.add(String(id));
       return d.controls && d.controls[id] ? modalControl(key, String(id), ctl(d, id)) : null;
     };
-    const group = (cls, ids) => {
+    const group = (cls, ids, into) => {
       const g = document.createElement('div');
       g.className = cls;
       let prev = null;
@@ -417,10 +438,25 @@
         g.appendChild(el);
         prev = el;
       }
-      if (g.children.length) body.appendChild(g);
+      if (g.children.length) (into || body).appendChild(g);
       return g;
     };
-    if (lay) {
+    if (lay && lay.panes) {
+      if (lay.title) placed.add(String(lay.title));
+      if (lay.badge) placed.add(String(lay.badge));
+      const panes = document.createElement('div');
+      panes.className = 'panes';
+      for (const rows of lay.panes) {
+        const pane = document.createElement('div');
+        pane.className = 'pane';
+        for (const row of rows) {
+          const el = formRow(key, d, row, make);
+          if (el) pane.appendChild(el);
+        }
+        if (pane.children.length) panes.appendChild(pane);
+      }
+      body.appendChild(panes);
+    } else if (lay) {
       const hero = group('hero', []);
       if (lay.icon) hero.insertAdjacentHTML('beforeend', '<svg class="logo big" aria-hidden="true"><use href="#logo"/></svg>');
       const h = make(lay.heading);
@@ -451,14 +487,134 @@
       group('plain', lay.plain);
     }
     const primary = lay && lay.primary ? String(lay.primary) : null;
-    if (primary) placed.add(primary);
+    const foot = lay && lay.foot ? String(lay.foot) : null;
+    for (const id of [primary, foot]) if (id) placed.add(id);
     const rest = order.filter((id) => !placed.has(String(id)));
     group(lay ? 'rest' : 'rest full', rest);
     if (primary) {
       const b = make(primary);
       if (b) { b.classList.add('primary', 'wide'); body.appendChild(b); }
     }
+    if (foot) {
+      const b = make(foot);
+      if (b) { b.classList.add('wide', 'foot'); body.appendChild(b); }
+    }
     return body;
+  }
+
+  // One row of a form layout.
+  function formRow(key, d, [kind, ...ids], make) {
+    const c = (id) => d.controls && d.controls[id];
+    switch (kind) {
+      case 'cards': {
+        if (!c(ids[0])) return null;
+        make(ids[0]); // placed here, drawn as cards
+        return cardList(key, String(ids[0]), c(ids[0]), ids[1]);
+      }
+      case 'field': {
+        const [label, field] = ids;
+        const input = make(field);
+        if (!input) return null;
+        make(label);
+        const wrap = document.createElement('div');
+        wrap.className = 'formfield';
+        const l = document.createElement('label');
+        l.htmlFor = input.id = 'f-' + key + '-' + field;
+        l.dataset.ctl = key + '/' + label;
+        l.textContent = text(d, label, '');
+        input.removeAttribute('aria-label');
+        wrap.append(l, input);
+        return wrap;
+      }
+      case 'switch': return make(ids[0]);
+      case 'buttons': {
+        const row = document.createElement('div');
+        row.className = 'btnrow';
+        for (const id of ids) { const b = make(id); if (b) row.appendChild(b); }
+        return row.children.length ? row : null;
+      }
+      case 'primary': {
+        const b = make(ids[0]);
+        if (b) b.classList.add('primary', 'wide');
+        return b;
+      }
+      case 'status': {
+        if (!c(ids[0])) return null;
+        make(ids[0]);
+        const p = document.createElement('p');
+        p.className = 'statusline';
+        p.setAttribute('role', 'status');
+        p.setAttribute('aria-live', 'polite');
+        p.dataset.ctl = key + '/' + ids[0];
+        p.textContent = text(d, ids[0], '');
+        return p;
+      }
+      default: return null;
+    }
+  }
+
+  // A list whose entries span several lines (a rule: header, sender, message) as cards;
+  // a tap selects the entry's first line.
+  function cardList(key, id, c, per) {
+    const ul = document.createElement('ul');
+    ul.className = 'cards rulecards';
+    ul.setAttribute('role', 'listbox');
+    ul.dataset.scroll = key + '/' + id;
+    ul.dataset.ctl = key + '/' + id;
+    const lines = Array.isArray(c.lines) ? c.lines : [];
+    const sel = typeof c.selected === 'number' && c.selected >= 0 ? Math.floor(c.selected / per) : -1;
+    for (let k = 0; k * per < lines.length; k++) {
+      const l = lines.slice(k * per, (k + 1) * per);
+      const li = document.createElement('li');
+      li.className = 'card';
+      li.setAttribute('role', 'option');
+      li.setAttribute('aria-selected', String(k === sel));
+      li.tabIndex = 0;
+      li.dataset.ctl = `${key}/${id}#${k}`;
+      li.setAttribute('aria-label', l.map(headerText).filter(Boolean).join(', '));
+      const parts = [['hd', headerText(l[0])], ['from', l[1] || ''], ['msg', l.slice(2).join(' ')]];
+      for (const [cls, t] of parts) {
+        const div = document.createElement('div');
+        div.className = cls;
+        div.textContent = t;
+        li.appendChild(div);
+      }
+      const pick = () => select(key, id, k * per);
+      li.addEventListener('click', pick);
+      li.addEventListener('keydown', (e) => {
+        if (e.key === 'Enter' || e.key === ' ') { e.preventDefault(); pick(); }
+      });
+      ul.appendChild(li);
+    }
+    if (!ul.children.length) {
+      const empty = document.createElement('li');
+      empty.className = 'muted';
+      empty.textContent = '\u2014';
+      ul.appendChild(empty);
+    }
+    return ul;
+  }
+
+  // What a render may change in place: the texts of fields and edits and the state of
+  // check boxes. Anything else (a list, a caption) draws the dialog anew.
+  function shapeOf(d) {
+    const controls = {};
+    for (const [id, c] of Object.entries(d.controls || {})) {
+      if (c.kind === 'edit' || c.kind === 'field') controls[id] = { ...c, text: undefined };
+      else if (c.kind === 'check') controls[id] = { ...c, checked: undefined };
+      else controls[id] = c;
+    }
+    return JSON.stringify({ ...d, controls });
+  }
+  function patchModal(key, d) {
+    for (const [id, c] of Object.entries(d.controls || {})) {
+      const tag = key + '/' + id;
+      const el = document.querySelector(`#modal [data-ctl="${tag}"]`);
+      if (!el || dirty.has(tag)) continue;
+      if (c.kind === 'edit' && el.value !== (c.text || '')) el.value = c.text || '';
+      else if (c.kind === 'check') el.checked = !!c.checked;
+      else if (c.kind === 'field' && el.textContent !== (c.text || '')) el.textContent = c.text || '';
+    }
   }
 
   // Any modal dialog: drawn from its controls, laid out by LAYOUTS or in the server's order.
@@ -466,20 +622,28 @@
     const box = $('modal');
     const key = m.modal;
     const d = key && m.dialogs[key];
-    if (!d) { box.hidden = true; box.textContent = ''; box.dataset.key = box.dataset.sig = ''; return; }
+    if (!d) { box.hidden = true; box.textContent = ''; box.dataset.key = box.dataset.sig = box.dataset.shape = ''; return; }
     const sig = JSON.stringify(d);
     if (box.dataset.key === key && box.dataset.sig === sig) return; // unchanged: keep focus and edits as they are
     box.dataset.sig = sig;
+    const shape = shapeOf(d);
+    // Only texts changed (a status line, fields emptied): keep focus, scroll and live regions.
+    if (box.dataset.key === key && box.dataset.shape === shape) { patchModal(key, d); return; }
+    box.dataset.shape = shape;
     const focused = document.activeElement && document.activeElement.dataset.ctl;
     const unsent = {}; // edits not sent yet survive a re-render
     for (const el of box.querySelectorAll('input, textarea')) {
       if (dirty.has(el.dataset.ctl)) unsent[el.dataset.ctl] = el.type === 'checkbox' ? el.checked : el.value;
     }
+    const scrolled = {};
+    if (box.dataset.key === key) for (const el of box.querySelectorAll('[data-scroll]')) scrolled[el.dataset.scroll] = el.scrollTop;
     if (box.dataset.key !== key) for (const k of [...dirty]) if (!k.startsWith(VIEWER + '/')) dirty.delete(k);
     box.textContent = '';
     box.dataset.key = key;
+    const lay = LAYOUTS[key] || {};
     const card = document.createElement('div');
-    card.className = LAYOUTS[key] ? 'dialog compact' : 'dialog';
+    card.className = lay.compact ? 'dialog compact' : lay.panes ? 'dialog form' : 'dialog';
+    card.dataset.dialog = key;
     const bar = document.createElement('div');
     bar.className = 'pagebar';
     const close = button('\u2715', () => command(key, 2), 'iconbtn');
@@ -487,8 +651,18 @@
     close.dataset.ctl = key + '/close';
     const h = document.createElement('h2');
     h.id = 'modaltitle';
-    h.textContent = d.title || '';
-    bar.append(h, close);
+    h.textContent = (lay.title && text(d, lay.title, '')) || d.title || '';
+    if (lay.title) h.dataset.ctl = key + '/' + lay.title;
+    bar.appendChild(h);
+    if (lay.badge && d.controls && d.controls[lay.badge]) {
+      const b = document.createElement('span');
+      b.className = 'badge';
+      b.dataset.ctl = key + '/' + lay.badge;
+      b.textContent = text(d, lay.badge, '');
+      b.setAttribute('aria-label', 'Count');
+      bar.appendChild(b);
+    }
+    bar.appendChild(close);
     const order = Array.isArray(d.order) ? d.order : Object.keys(d.controls || {});
     card.append(bar, laidOut(key, d, order));
     box.appendChild(card);
@@ -496,9 +670,11 @@
       const el = box.querySelector(`[data-ctl="${tag}"]`);
       if (el) el[el.type === 'checkbox' ? 'checked' : 'value'] = v;
     }
+    for (const el of box.querySelectorAll('[data-scroll]')) if (el.dataset.scroll in scrolled) el.scrollTop = scrolled[el.dataset.scroll];
     box.hidden = false;
     const again = focused && box.querySelector(`[data-ctl="${focused}"]`);
-    (again || box.querySelector('.btn.primary') || close).focus();
+    // A form opens on its close control: a focused field would raise a phone's keyboard at once.
+    (again || (!lay.panes && box.querySelector('.btn.primary')) || close).focus({ preventScroll: !!again });
   }
 
   function modalControl(key, id, c) {
@@ -514,10 +690,13 @@
         el.className = 'checkrow';
         const cb = document.createElement('input');
         cb.type = 'checkbox';
+        cb.setAttribute('role', 'switch');
         cb.checked = !!c.checked;
         cb.dataset.ctl = tag;
         cb.addEventListener('change', () => dirty.add(tag));
-        el.append(cb, document.createTextNode(' ' + t));
+        const span = document.createElement('span');
+        span.textContent = t;
+        el.append(span, cb);
         break;
       }
       case 'edit': {
@@ -525,6 +704,7 @@
         el.value = t;
         el.setAttribute('aria-label', id);
         el.addEventListener('input', () => dirty.add(tag));
+        if (c.digits) digitsOnly(el, t);
         break;
       }
       case 'list': case 'multilist': {
@@ -559,6 +739,26 @@
     if (c.kind !== 'check') el.dataset.ctl = tag;
     if (c.enabled === false && 'disabled' in el) el.disabled = true;
     return el;
+  }
+
+  // A phone number field: the keypad for numbers, and typing takes digits only. A leading
+  // "+" the program put there (a sender's number) stays.
+  function digitsOnly(el, given) {
+    el.type = 'text';
+    el.inputMode = 'tel';
+    el.autocomplete = 'off';
+    el.addEventListener('beforeinput', (e) => { // a key that is no digit does nothing
+      if (typeof e.data === 'string' && e.data.length === 1 && /\D/.test(e.data)) e.preventDefault();
+    });
+    el.addEventListener('input', () => { // a paste or a drop keeps its digits
+      const plus = given.startsWith('+') && el.value.startsWith('+') ? '+' : '';
+      const v = el.value;
+      const clean = plus + v.slice(plus.length).replace(/\D+/g, '');
+      if (clean === v) return;
+      const at = el.selectionStart == null ? clean.length : el.selectionStart - (v.length - clean.length);
+      el.value = clean;
+      el.setSelectionRange(Math.max(plus.length, at), Math.max(plus.length, at));
+    });
   }
 
   function renderAlert(mb) {
