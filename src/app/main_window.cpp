@@ -7,13 +7,15 @@
 namespace varnox {
 
 std::vector<MenuItem> MainMenu() {
-  // Send, Rules, Help and Language join the menu with their dialogs.
-  MenuItem action{0, "Action", false, {{kCmdUpdate, "Update", false, {}}}};
+  // Rules and Language join the menu with their dialogs.
+  MenuItem action{
+      0, "Action", false, {{kCmdSend, "Send", false, {}}, {kCmdUpdate, "Update", false, {}}}};
   MenuItem use{0, "Use", false, {action}};
   MenuItem help{0,
                 "Help",
                 false,
-                {{kCmdAbout, "About", false, {}},
+                {{kCmdHelp, "Help", false, {}},
+                 {kCmdAbout, "About", false, {}},
                  {0, "", true, {}},
                  {kCmdHide, "Hide", false, {}},
                  {kCmdExit, "Exit", false, {}}}};
@@ -21,8 +23,13 @@ std::vector<MenuItem> MainMenu() {
 }
 
 MainWindow::MainWindow(WindowModel& model, Viewer& viewer, Workers& workers,
-                       std::function<void()> requestExit)
-    : model_(model), viewer_(viewer), workers_(workers), requestExit_(std::move(requestExit)) {}
+                       std::function<void()> requestExit, SendAndHelp sendAndHelp)
+    : model_(model),
+      viewer_(viewer),
+      workers_(workers),
+      requestExit_(std::move(requestExit)),
+      sendAndHelp_(std::move(sendAndHelp)),
+      send_(model, viewer, sendAndHelp_.sms, sendAndHelp_.strings) {}
 
 void MainWindow::Create() {
   model_.SetMenu(MainMenu());
@@ -36,6 +43,8 @@ void MainWindow::Command(const std::string& dialog, int id) {
     viewer_.Command(id);
   } else if (dialog == kAboutDialog) {
     AboutBoxCommand(model_, id);
+  } else if (dialog == kSendDialog) {
+    send_.Command(id);
   }
 }
 
@@ -47,6 +56,13 @@ void MainWindow::MainCommand(int id) {
   switch (id) {
     case kCmdAbout:
       OpenAboutBox(model_);
+      break;
+    case kCmdSend:
+      send_.Open();
+      break;
+    case kCmdHelp:
+      ShowHelp(model_, sendAndHelp_.ui, sendAndHelp_.strings, sendAndHelp_.helpFolders,
+               sendAndHelp_.language, helpPage_);
       break;
     case kCmdHide:
       model_.SetMainMinimized(true);

@@ -133,14 +133,17 @@ int RunProgram(const ProgramOptions& o) {
   Viewer viewer(model, *storage, scan, storage->locations.InstallFolder(), strings);
   Workers workers(viewer, *storage, GlobalRuleTable(), scan, scanGate, strings);
   scan.SetHooks(ViewerScanHooks(viewer, strings));
-  MainWindow window(model, viewer, workers, [] { ::kill(::getpid(), SIGTERM); });
+  SmsSender sender(spool);
+  MainWindow window(
+      model, viewer, workers, [] { ::kill(::getpid(), SIGTERM); },
+      {ui, sender, strings, {storage->locations.InstallFolder(), storage->locations.DeviceRoot()}});
   ui.Run([&] { window.Create(); });
 
   ServerOptions serverOptions;
   serverOptions.host = host;
   serverOptions.port = port;
   serverOptions.pageFile = [&] { return viewer.PageFilePath(); };
-  serverOptions.helpFile = [] { return std::string(); };
+  serverOptions.helpFile = [&] { return window.HelpFilePath(); };
   WebServer server(model, ui, window, serverOptions);
   if (!server.Start(error)) {
     std::fprintf(
@@ -156,7 +159,6 @@ int RunProgram(const ProgramOptions& o) {
 
   // The workers: automatic responses, the SMS companion, the scan.
   storage->rules.LoadRules();
-  SmsSender sender(spool);
   AutoResponder responder(storage->locations, storage->rules, sender, helpers,
                           [&] { viewer.ReloadMessageList(); });
   std::thread responses([&] { responder.AutoResponseThread(); });

@@ -155,7 +155,7 @@
     $('c1037').hidden = count === '';
     if (statusCurrent) setStatus(text(d, '1021', ''));
     for (const [id, dflt] of [['1020', 'Messages from Today (in Days)'], ['1015', 'Sender'],
-      ['1023', 'Time'], ['1016', 'Message'], ['1027', '+'], ['1029', '\u2212'], ['1018', 'Update']]) {
+      ['1023', 'Time'], ['1016', 'Message'], ['1102', 'Why'], ['1027', '+'], ['1029', '\u2212'], ['1018', 'Update']]) {
       setText('c' + id, text(d, id, dflt));
     }
     for (const id of ['1011', '1012']) {
@@ -165,7 +165,7 @@
     }
     const day = $('c1022');
     if (!dirty.has(VIEWER + '/1022')) day.value = text(d, '1022', '0');
-    for (const id of ['1014', '1025']) setText('c' + id, text(d, id, ''));
+    for (const id of ['1014', '1025', '1101']) setText('c' + id, text(d, id, ''));
     renderDetailMessage(d);
     for (const id of ['1027', '1029', '1018', '1022', '1011', '1012']) $('c' + id).disabled = ctl(d, id).enabled === false;
     renderList(ctl(d, '1010'));
@@ -524,6 +524,13 @@
         el = document.createElement(c.multiline ? 'textarea' : 'input');
         el.value = t;
         el.setAttribute('aria-label', id);
+        if (c.digits) {
+          // Typing adds digits only; what the program put there (a leading "+") stays.
+          el.inputMode = 'numeric';
+          el.addEventListener('beforeinput', (e) => {
+            if (e.data && /\D/.test(e.data)) e.preventDefault();
+          });
+        }
         el.addEventListener('input', () => dirty.add(tag));
         break;
       }
