@@ -285,10 +285,12 @@ async function walk() {
   await until(async () => (await page.locator('#c1014').textContent()) === cards[pick].from, 'Sender filled');
   check(await page.locator('#c1025').textContent() === cards[pick].time, 'Time filled');
   check(flat(await page.locator('#c1017').textContent()) === flat(cards[pick].msg), 'Message filled');
+  const why = (await api(base, token, '/api/window')).dialogs['120'].controls['1101'].text;
+  check(why !== '' && (await page.locator('#c1101').textContent()) === why, `the why line shows "${why}"`);
   await until(async () => ((await frame.locator('body').textContent({ timeout: 2000 })) || '').trim() !== '',
     'the page frame has content');
   await shot('phone-page.png');
-  ok(`select: ${cards[pick].from} fills Sender, Time, Message and the page`);
+  ok(`select: ${cards[pick].from} fills Sender, Time, Message, the why line and the page`);
   await page.click('#back');
   await until(() => page.locator('#listcol').isVisible(), 'back shows the list');
 
@@ -382,6 +384,38 @@ async function walk() {
   await close.click();
   await until(async () => (await api(base, token, '/api/window')).modal === null, 'Close ends it');
   ok('about: a card of heading and pairs; closes by its control, by Escape and by Close');
+
+  // Send: typing adds digits only; Send writes one spool file and the status line says so.
+  await menu('Use', 'Action', 'Send');
+  await until(async () => (await api(base, token, '/api/window')).modal === '121', 'the send dialog opens');
+  const to = page.locator('#modal [data-ctl="121/1000"]');
+  await to.fill('');
+  await to.click();
+  await page.keyboard.type('+49 170-55');
+  check(await to.inputValue() === '4917055', `typing in the recipient kept ${await to.inputValue()}`);
+  await page.locator('#modal [data-ctl="121/1002"]').fill('Walk test message');
+  await page.locator('#modal [data-ctl="121/1009"]').check();
+  await page.locator('#modal .btn', { hasText: 'Send' }).click();
+  await until(async () => /Sent\./.test(await page.locator('#modal').textContent()), 'the status line says Sent.');
+  await shot('send.png');
+  const outgoing = path.join(root, 'spool', 'outgoing');
+  const sent = fs.readdirSync(outgoing).map((f) => fs.readFileSync(path.join(outgoing, f), 'utf8'))
+    .filter((t) => t.includes('Walk test message'));
+  check(sent.length === 1 && /^To: 4917055$/m.test(sent[0]) && /^Report: yes$/m.test(sent[0]),
+    `spool file ${JSON.stringify(sent)}`);
+  await page.locator('#modal .btn', { hasText: 'Close' }).click();
+  await until(async () => (await api(base, token, '/api/window')).modal === null, 'Close ends the send dialog');
+  ok('send: digits only, one spool file with a delivery report, "Sent." shown, Close ends it');
+
+  // Help: the page found is offered and opens in a new tab from /help.
+  await menu('Help', 'Help');
+  await until(() => page.locator('#help').isVisible(), 'the help link appears');
+  const [tab] = await Promise.all([browser.waitForEvent('page'), page.click('#helplink')]);
+  await tab.waitForLoadState();
+  check(new URL(tab.url()).pathname === '/help', `help tab at ${tab.url()}`);
+  check(/Varnox/.test(await tab.locator('body').textContent()), 'the help page is shown');
+  await tab.close();
+  ok('help: the English page opens in a new tab from /help');
 
   // Hide leaves the status icon; the icon brings the window back.
   await menu('Help', 'Hide');
