@@ -271,7 +271,10 @@ std::string Viewer::WhySpam(const MessageKey& key) {
   }
   if (!read) return {};
   RuleMatch match;
-  if (!Classify(storage_.rules.Table(), sender, tokens, &match)) return strings_.Get(137);
+  if (!Classify(storage_.rules.Table(), sender, tokens, &match)) {
+    // Rules that could not be read mark nothing, but that says nothing.
+    return storage_.rules.RulesLoaded() ? strings_.Get(137) : std::string();
+  }
   std::string why = strings_.Get(136) + " " + DescribeMatch(match);
   std::string ruleSender, response;
   int useResponse = 0;

@@ -262,5 +262,23 @@ TEST_F(SendHelpTest, WhyLineNamesTheRuleThatMarksTheMessageNow) {
   EXPECT_EQ(model.Text(kViewerDialog, kWhyLabel), "Why");
 }
 
+TEST_F(SendHelpTest, WhyLineStaysEmptyWhenTheRulesCannotBeRead) {
+  // A program started on a rule database that is no database: no rule was
+  // ever loaded, which must not read as "no rule marks it".
+  Sms(1, "+4915", "cheap pills online now");
+  Garble(storage.locations.DataFolder() + kRulesFile);
+  RuleTable unread;
+  Storage started(root.path(), clock, unread);
+  started.InitStorage(1, nullptr);
+  WindowModel shown;
+  Viewer other{shown, started, scan, root / "Varnox", strings};
+  other.Open();
+  shown.SetSelected(kViewerDialog, 1010, 0);
+  other.SelectionChanged(1010);
+  EXPECT_EQ(shown.Text(kViewerDialog, 1014), "+4915");
+  EXPECT_FALSE(started.rules.RulesLoaded());
+  EXPECT_EQ(shown.Text(kViewerDialog, kWhyField), "");
+}
+
 }  // namespace
 }  // namespace varnox
