@@ -44,17 +44,7 @@ std::string Verdict(RuleTable& table, const std::string& bytes) {
                      [](std::chrono::milliseconds) {});  // no scan to give way to
   RuleMatch match;
   if (!Classify(table, m.senderEmail, m.tokens, &match)) return "normal";
-  char detail[200];
-  if (match.bySender) {
-    std::snprintf(detail, sizeof detail, "spam (rule %d, sender rule)", match.id);
-  } else {
-    std::snprintf(detail, sizeof detail,
-                  "spam (rule %d, message rule: hits %d, similarity 1 %.2f, similarity 2 %.2f, "
-                  "certainty %.0f)",
-                  match.id, match.hits, static_cast<double>(match.similarity1),
-                  static_cast<double>(match.similarity2), static_cast<double>(match.certainty));
-  }
-  return detail;
+  return "spam (" + DescribeMatch(match) + ")";
 }
 
 int RunCheck(const CheckOptions& o) {

@@ -8,13 +8,15 @@
 namespace varnox {
 
 std::vector<MenuItem> MainMenu() {
-  // Send, Help and Language join the menu with their dialogs.
-  MenuItem action{0, "Action", false, {{kCmdUpdate, "Update", false, {}}}};
+  // Language joins the menu with its dialog.
+  MenuItem action{
+      0, "Action", false, {{kCmdSend, "Send", false, {}}, {kCmdUpdate, "Update", false, {}}}};
   MenuItem use{0, "Use", false, {action, {kCmdRules, "Rules", false, {}}}};
   MenuItem help{0,
                 "Help",
                 false,
-                {{kCmdAbout, "About", false, {}},
+                {{kCmdHelp, "Help", false, {}},
+                 {kCmdAbout, "About", false, {}},
                  {0, "", true, {}},
                  {kCmdHide, "Hide", false, {}},
                  {kCmdExit, "Exit", false, {}}}};
@@ -22,12 +24,14 @@ std::vector<MenuItem> MainMenu() {
 }
 
 MainWindow::MainWindow(WindowModel& model, Viewer& viewer, Workers& workers, RuleEditor& ruleEditor,
-                       std::function<void()> requestExit)
+                       std::function<void()> requestExit, SendAndHelp sendAndHelp)
     : model_(model),
       viewer_(viewer),
       workers_(workers),
       ruleEditor_(ruleEditor),
-      requestExit_(std::move(requestExit)) {}
+      requestExit_(std::move(requestExit)),
+      sendAndHelp_(std::move(sendAndHelp)),
+      send_(model, viewer, sendAndHelp_.sms, sendAndHelp_.strings) {}
 
 void MainWindow::Create() {
   model_.SetMenu(MainMenu());
@@ -43,6 +47,8 @@ void MainWindow::Command(const std::string& dialog, int id) {
     AboutBoxCommand(model_, id);
   } else if (dialog == kRuleEditorDialog) {
     ruleEditor_.Command(id);
+  } else if (dialog == kSendDialog) {
+    send_.Command(id);
   }
 }
 
@@ -55,6 +61,13 @@ void MainWindow::MainCommand(int id) {
   switch (id) {
     case kCmdAbout:
       OpenAboutBox(model_);
+      break;
+    case kCmdSend:
+      send_.Open();
+      break;
+    case kCmdHelp:
+      ShowHelp(model_, sendAndHelp_.ui, sendAndHelp_.strings, sendAndHelp_.helpFolders,
+               sendAndHelp_.language, helpPage_);
       break;
     case kCmdHide:
       model_.SetMainMinimized(true);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "app/help.h"
+#include "app/send_dialog.h"
 #include "web/control_model.h"
 #include "web/ui_thread.h"
 
@@ -33,17 +35,29 @@ enum MainCommand {
 // The soft keys "Use" and "Help" with the commands the program offers.
 std::vector<MenuItem> MainMenu();
 
+// What "Send" and "Help" work with.
+struct SendAndHelp {
+  UiThread& ui;
+  SmsSender& sms;
+  const InterfaceStrings& strings;
+  HelpFolders helpFolders;
+  std::string language = "eng";  // the current language's abbreviation
+};
+
 class MainWindow : public DialogProcedures {
  public:
   // requestExit ends the program (from the user-interface thread).
   MainWindow(WindowModel& model, Viewer& viewer, Workers& workers, RuleEditor& ruleEditor,
-             std::function<void()> requestExit);
+             std::function<void()> requestExit, SendAndHelp sendAndHelp);
 
   // Creation: the menu bar, then the viewer over the main window.
   void Create();
 
   void Command(const std::string& dialog, int id) override;
   void SelectionChanged(const std::string& dialog, int control) override;
+
+  // The help page GET /help serves; any thread.
+  std::string HelpFilePath() const { return helpPage_.Path(); }
 
  private:
   void MainCommand(int id);
@@ -53,6 +67,9 @@ class MainWindow : public DialogProcedures {
   Workers& workers_;
   RuleEditor& ruleEditor_;
   std::function<void()> requestExit_;
+  SendAndHelp sendAndHelp_;
+  SendDialog send_;
+  HelpPage helpPage_;
 };
 
 }  // namespace varnox

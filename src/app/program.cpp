@@ -138,14 +138,17 @@ int RunProgram(const ProgramOptions& o) {
                         [&ui](const std::string& text, const std::string& caption) {
                           return ui.MessageBox(text, caption, {"OK", "Cancel"});
                         });
-  MainWindow window(model, viewer, workers, ruleEditor, [] { ::kill(::getpid(), SIGTERM); });
+  SmsSender sender(spool);
+  MainWindow window(
+      model, viewer, workers, ruleEditor, [] { ::kill(::getpid(), SIGTERM); },
+      {ui, sender, strings, {storage->locations.InstallFolder(), storage->locations.DeviceRoot()}});
   ui.Run([&] { window.Create(); });
 
   ServerOptions serverOptions;
   serverOptions.host = host;
   serverOptions.port = port;
   serverOptions.pageFile = [&] { return viewer.PageFilePath(); };
-  serverOptions.helpFile = [] { return std::string(); };
+  serverOptions.helpFile = [&] { return window.HelpFilePath(); };
   WebServer server(model, ui, window, serverOptions);
   if (!server.Start(error)) {
     std::fprintf(
@@ -161,7 +164,6 @@ int RunProgram(const ProgramOptions& o) {
 
   // The workers: automatic responses, the SMS companion, the scan.
   storage->rules.LoadRules();
-  SmsSender sender(spool);
   AutoResponder responder(storage->locations, storage->rules, sender, helpers,
                           [&] { viewer.ReloadMessageList(); });
   std::thread responses([&] { responder.AutoResponseThread(); });

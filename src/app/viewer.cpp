@@ -9,6 +9,7 @@
 #include "analysis/fixed_text.h"
 #include "mailstore/extract.h"
 #include "platform/sms_incoming.h"
+#include "storage/classify.h"
 
 namespace varnox {
 namespace {
@@ -93,6 +94,8 @@ void Viewer::Open() {
   d.Add(1025, ControlKind::kField);
   d.Add(1016, ControlKind::kLabel, "Message");
   d.Add(1017, ControlKind::kField).multiline = true;
+  d.Add(kWhyLabel, ControlKind::kLabel, "Why");
+  d.Add(kWhyField, ControlKind::kField);
   d.Add(1020, ControlKind::kLabel, "Messages from Today (in Days)");
   d.Add(kDayField, ControlKind::kEdit);
   d.Add(1027, ControlKind::kButton, "+");
@@ -251,6 +254,7 @@ void Viewer::ShowSelectedMessage() {
   // A message beyond the table's 512 has no key: its fields are filled, the
   // page stays.
   const MessageKey key = MessageIdTable(h / 4);
+  model_.SetText(kViewerDialog, kWhyField, WhySpam(key));
   std::string page;
   if (key.kind == MessageKey::Kind::kMail) {
     std::string store, original, subject, text;
@@ -271,6 +275,31 @@ void Viewer::ShowSelectedMessage() {
   }
   std::string path;
   if (WritePageFile(ValidUtf8(page), path)) model_.PageWritten();
+}
+
+std::string Viewer::WhySpam(const MessageKey& key) {
+  // The verdict is made afresh from the logged address and tokens, as the
+  // re-check would make it, so the line says what the rules say now.
+  std::string sender, tokens, store;
+  bool read = false;
+  if (key.kind == MessageKey::Kind::kMail) {
+    read = stores_.GetStoreName(key.store, store) &&
+           storage_.messages.MAPIGetVerdictFields(store, key.id, sender, tokens);
+  } else if (key.kind == MessageKey::Kind::kSms) {
+    read = storage_.smsLog.GetSmsVerdictFields(key.id, sender, tokens);
+  }
+  if (!read) return {};
+  RuleMatch match;
+  if (!Classify(storage_.rules.Table(), sender, tokens, &match)) {
+    // Rules that could not be read mark nothing, but that says nothing.
+    return storage_.rules.RulesLoaded() ? strings_.Get(137) : std::string();
+  }
+  std::string why = strings_.Get(136) + " " + DescribeMatch(match);
+  std::string ruleSender, response;
+  int useResponse = 0;
+  if (match.bySender && storage_.rules.FindRuleById(match.id, ruleSender, response, useResponse))
+    why += ": " + ruleSender;
+  return ValidUtf8(why);
 }
 
 bool Viewer::WritePageFile(const std::string& page, std::string& path) {

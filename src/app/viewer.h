@@ -20,6 +20,10 @@ namespace varnox {
 
 inline constexpr char kViewerDialog[] = "120";
 inline constexpr int kMaxListedMessages = 512;
+// Under the selected message: which rule marks it as spam now, or that none
+// does.
+inline constexpr int kWhyField = 1101;
+inline constexpr int kWhyLabel = 1102;
 
 // Which logged message a group of list lines stands for: by kind, store and
 // Id, so no Id of either log can be mistaken for the other kind.
@@ -93,6 +97,8 @@ class Viewer {
 
  private:
   bool ChangeDayCount(int delta);
+  // The why line of a listed message; empty when its row cannot be read.
+  std::string WhySpam(const MessageKey& key);
 
   WindowModel& model_;
   Storage& storage_;

@@ -31,6 +31,12 @@ const char* const kEnglish[] = {
     "Use CF Card?",                           // 129
     "Question",                               // 130
     "Specify a Sender for a sender rule.",    // 131
+    "Sent.",                                  // 132
+    "Not sent: the recipient is empty.",      // 133
+    "Not sent: the message is empty.",        // 134
+    "Not sent: the spool is not writable:",   // 135, then the reason
+    "Spam by",                                // 136, then the rule
+    "No rule marks it as spam.",              // 137
 };
 constexpr int kCount = static_cast<int>(std::size(kEnglish));
 static_assert(kCount <= 48, "InterfaceStrings::texts_ holds 48");

@@ -15,4 +15,9 @@ namespace varnox {
 int Classify(RuleTable& rules, const std::string& senderEmail, const std::string& tokens,
              RuleMatch* match = nullptr);
 
+// How the matching rule is worded wherever a verdict is explained (the check
+// command, the viewer): "rule 3, sender rule", or "rule 5, message rule:
+// hits 4, similarity 1 80.00, similarity 2 66.67, certainty 90".
+std::string DescribeMatch(const RuleMatch& match);
+
 }  // namespace varnox

@@ -349,6 +349,26 @@ bool MessageLog::MAPIGetMessageBody(const std::string& store, int id, std::strin
   }
 }
 
+bool MessageLog::MAPIGetVerdictFields(const std::string& store, int id, std::string& senderEmail,
+                                      std::string& tokens) {
+  try {
+    std::string error;
+    Lease lease = AcquireStore(store, error);
+    if (lease.db == nullptr) return false;
+    Statement st;
+    if (lease.db->Prepare(
+            "SELECT SenderEMAIL, Tokens FROM Msg WHERE Id = " + std::to_string(id) + ";", st) !=
+        SQLITE_OK)
+      return false;
+    if (st.Step() != SQLITE_ROW || st.DataCount() != 2) return false;
+    senderEmail = st.ColumnText(0);
+    tokens = st.ColumnText(1);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 bool MessageLog::LoggedSpamIds(const std::string& store, std::unordered_set<int>& ids) {
   ids.clear();
   try {

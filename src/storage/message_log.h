@@ -73,6 +73,9 @@ class MessageLog {
   bool UpdateStatuses(const std::string& storeOrPath, std::span<const StatusChange> changes);
   bool MAPIGetMessageBody(const std::string& store, int id, std::string& orgMessage,
                           std::string& subject, std::string& msgTxt);
+  // The row's address field and Tokens: what its verdict is made from.
+  bool MAPIGetVerdictFields(const std::string& store, int id, std::string& senderEmail,
+                            std::string& tokens);
   // The Ids of the rows logged as spam (from the status index, without
   // reading the rows). False when the log cannot be read.
   bool LoggedSpamIds(const std::string& store, std::unordered_set<int>& ids);

@@ -48,6 +48,9 @@ class RuleStore {
   // Makes the table load itself through this store when it is found empty.
   void InstallLoader();
 
+  // The table this store loads (the viewer explains verdicts by it).
+  RuleTable& Table() { return table_; }
+
   int GetRuleCount();
   // Copies of the entry at index; false only for an index out of range.
   bool GetRule(int index, std::string& sender, std::string& message, std::string& response,

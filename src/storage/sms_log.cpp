@@ -115,6 +115,25 @@ bool SmsLog::SmsLogSetStatuses(std::span<const StatusChange> changes) {
   }
 }
 
+bool SmsLog::GetSmsVerdictFields(int id, std::string& sender, std::string& tokens) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  try {
+    if (!OpenLocked()) return false;
+    Statement stmt;
+    if (db_.Prepare(FormatSql("SELECT Sender, Tokens FROM %s WHERE Id = %d;", kSmsLogTable, id),
+                    stmt) != SQLITE_OK) {
+      CloseLocked();
+      return false;
+    }
+    if (stmt.Step() != SQLITE_ROW || stmt.DataCount() != 2) return false;
+    sender = stmt.ColumnText(0);
+    tokens = stmt.ColumnText(1);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
 bool SmsLog::LoadSmsLog(int n, int spam, int normal, std::string& dayText) {
   std::lock_guard<std::mutex> guard(mutex_);
   try {

@@ -55,6 +55,9 @@ class SmsLog {
   // Writes many rows' statuses in one transaction: all of them, or none when
   // it fails.
   bool SmsLogSetStatuses(std::span<const StatusChange> changes);
+  // The sender and Tokens of the row with this Id: what its verdict is made
+  // from. False when there is no such row or it cannot be read.
+  bool GetSmsVerdictFields(int id, std::string& sender, std::string& tokens);
   // Lists the SMS of the day n days back: status 1 with spam set, status 0
   // with normal set, at most kMaxSmsEntries. dayText receives the day's text.
   bool LoadSmsLog(int n, int spam, int normal, std::string& dayText);

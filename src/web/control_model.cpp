@@ -57,6 +57,7 @@ nlohmann::json ControlJson(const Control& c) {
       j["text"] = c.text;
   }
   if (c.multiline) j["multiline"] = true;
+  if (c.digitsOnly) j["digits"] = true;
   if (!c.enabled) j["enabled"] = false;
   return j;
 }

@@ -38,6 +38,9 @@ struct Control {
   std::vector<int> selection;  // kMultiList: the selected lines
   bool enabled = true;
   bool multiline = false;  // kField/kEdit shown over several lines
+  // kEdit: the page lets only digits be typed ("digits" in the JSON); a text
+  // set here or sent back is kept as it is, a pre-filled "+" included.
+  bool digitsOnly = false;
 
   // What a browser may set through a request's "controls".
   bool Editable() const {

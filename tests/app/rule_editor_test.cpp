@@ -60,7 +60,9 @@ class RuleEditorTest : public ViewerFixture {
                       boxes.emplace_back(text, caption);
                       return 1;
                     }};
-  MainWindow window{model, viewer, workers, editor, [] {}};
+  UiThread ui{model};
+  SmsSender sms{root / "spool"};
+  MainWindow window{model, viewer, workers, editor, [] {}, {ui, sms, strings, {"", root.path()}}};
 };
 
 TEST_F(RuleEditorTest, AddStoresWhatTheFieldsSayOrWarns) {

@@ -285,10 +285,12 @@ async function walk() {
   await until(async () => (await page.locator('#c1014').textContent()) === cards[pick].from, 'Sender filled');
   check(await page.locator('#c1025').textContent() === cards[pick].time, 'Time filled');
   check(flat(await page.locator('#c1017').textContent()) === flat(cards[pick].msg), 'Message filled');
+  const why = (await api(base, token, '/api/window')).dialogs['120'].controls['1101'].text;
+  check(why !== '' && (await page.locator('#c1101').textContent()) === why, `the why line shows "${why}"`);
   await until(async () => ((await frame.locator('body').textContent({ timeout: 2000 })) || '').trim() !== '',
     'the page frame has content');
   await shot('phone-page.png');
-  ok(`select: ${cards[pick].from} fills Sender, Time, Message and the page`);
+  ok(`select: ${cards[pick].from} fills Sender, Time, Message, the why line and the page`);
   await page.click('#back');
   await until(() => page.locator('#listcol').isVisible(), 'back shows the list');
 

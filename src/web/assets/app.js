@@ -161,7 +161,7 @@
     $('c1037').hidden = count === '';
     if (statusCurrent) setStatus(text(d, '1021', ''));
     for (const [id, dflt] of [['1020', 'Messages from Today (in Days)'], ['1015', 'Sender'],
-      ['1023', 'Time'], ['1016', 'Message'], ['1027', '+'], ['1029', '\u2212'], ['1018', 'Update']]) {
+      ['1023', 'Time'], ['1016', 'Message'], ['1102', 'Why'], ['1027', '+'], ['1029', '\u2212'], ['1018', 'Update']]) {
       setText('c' + id, text(d, id, dflt));
     }
     for (const id of ['1011', '1012']) {
