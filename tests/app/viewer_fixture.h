@@ -100,6 +100,9 @@ class ViewerFixture : public ::testing::Test {
     return static_cast<int>(std::count(statuses.begin(), statuses.end(), status));
   }
 
+  // Before the workers, so that a worker still ending may report its status.
+  std::mutex statusMutex;  // guards: statuses
+  std::vector<std::string> statuses;
   TempRoot root;
   FixedClock clock{1796000000};
   RuleTable table;
@@ -110,8 +113,6 @@ class ViewerFixture : public ::testing::Test {
   InterfaceStrings strings;
   Viewer viewer{model, storage, scan, root / "Varnox", strings};
   Workers workers{viewer, storage, table, scan, gate, strings};
-  std::mutex statusMutex;  // guards: statuses
-  std::vector<std::string> statuses;
 };
 
 }  // namespace varnox::testsupport
