@@ -11,19 +11,14 @@
 #include "app/main_window.h"
 #include "app/rule_editor.h"
 #include "app/viewer.h"
+#include "app/viewer_fixture.h"
 #include "app/workers.h"
-#include "support/storage_helpers.h"
-#include "support/temp_root.h"
 
 namespace varnox {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace testsupport;
-
-std::string Quoted(const std::string& s) {
-  return "'" + s + "'";  // the tests' texts hold no quote
-}
 
 // Every path below folder, folders included: what a search must leave alone.
 std::set<std::string> Tree(const std::string& folder) {
@@ -32,51 +27,23 @@ std::set<std::string> Tree(const std::string& folder) {
   return out;
 }
 
-class SendHelpTest : public ::testing::Test {
+class SendHelpTest : public ViewerFixture {
  protected:
-  SendHelpTest() : storage(root.path(), clock, table) {
-    storage.InitStorage(1, nullptr);
-    fs::create_directories(root / "Mail/Personal/new");
-    fs::create_directories(root / "Mail/Personal/cur");
+  SendHelpTest() {
+    Stores({"Personal"});
     fs::create_directories(root / "spool/outgoing");
-    EXPECT_TRUE(scan.LogonMailStore());
-    scan.EnumerateStores();
-  }
-  void Sms(int id, const std::string& sender, const std::string& text) {
-    Exec(storage.locations.DataFolder() + kSmsLogFile,
-         "INSERT INTO Spam VALUES (" + std::to_string(id) + ", " + Quoted(sender) + ", " +
-             Quoted(text) + ", " + Quoted(BuildTokenString(text)) + ", " +
-             Quoted(storage.locations.DayText(0)) + ", '10:00:00 AM', 0);");
   }
   void Mail(int id, const std::string& from, const std::string& subject, const std::string& text) {
-    Exec(storage.locations.DataFolder() + "Personal.db",
-         "INSERT INTO Msg VALUES (" + std::to_string(id) + ", " + Quoted(from) + ", " +
-             Quoted(from) + ", " + Quoted(subject) + ", 'Subject: x', 'subject: x', " +
-             Quoted(text) + ", " + Quoted(BuildTokenString(subject + " " + text)) + ", " +
-             Quoted(storage.locations.DayText(0)) + ", '9:15:00 AM', 0, 'h" + std::to_string(id) +
-             "');");
+    ViewerFixture::Mail("Personal", id, from, subject, "Subject: x", text);
   }
   // Runs a command of dialog on the user-interface thread, as a request does.
   void Command(const std::string& dialog, int id) {
     ASSERT_TRUE(ui.Run([&] { window.Command(dialog, id); }));
   }
-  void Select(int message) {
-    model.SetSelected(kViewerDialog, 1010, message * 4);
-    viewer.SelectionChanged(1010);
-  }
+  void SelectMessage(int message) { Select(message * 4); }
   std::vector<std::string> Outgoing() { return FilesUnder(root / "spool/outgoing"); }
 
-  TempRoot root;
-  FixedClock clock{1796000000};
-  RuleTable table;
-  Storage storage;
-  PauseGate gate{false};
-  StoreScan scan{root / "Mail", storage.messages, storage.rules, table, gate};
-  WindowModel model;
-  InterfaceStrings strings;
   UiThread ui{model};
-  Viewer viewer{model, storage, scan, root / "Varnox", strings};
-  Workers workers{viewer, storage, table, scan, gate, strings};
   SmsSender sms{root / "spool"};
   RuleEditor editor{model,   storage, viewer,
                     workers, strings, [](const std::string&, const std::string&) { return 1; }};
@@ -143,7 +110,7 @@ TEST_F(SendHelpTest, SendWritesOneSpoolFileOrSaysWhyNot) {
 TEST_F(SendHelpTest, RecipientComesFromTheSelectionWithItsPlus) {
   Sms(1, "+491701234", "Hello there");
   window.Create();
-  Select(0);
+  SelectMessage(0);
   Command("main", kCmdSend);
   EXPECT_EQ(model.Text(kSendDialog, kSendRecipient), "+491701234");
   model.SetText(kSendDialog, kSendMessage, "Hi");
@@ -254,7 +221,7 @@ TEST_F(SendHelpTest, WhyLineNamesTheRuleThatMarksTheMessageNow) {
       spamBy + "1, sender rule: promo",
   };
   for (int i = 0; i < 3; ++i) {
-    Select(i);
+    SelectMessage(i);
     EXPECT_EQ(model.Text(kViewerDialog, kWhyField), cases[i]) << i;
   }
   // Only read: the logged verdicts are as they were.
