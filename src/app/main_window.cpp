@@ -1,14 +1,15 @@
 #include "app/main_window.h"
 
 #include "app/about_box.h"
+#include "app/language_dialog.h"
 #include "app/rule_editor.h"
+#include "app/shipped_content.h"
 #include "app/viewer.h"
 #include "app/workers.h"
 
 namespace varnox {
 
 std::vector<MenuItem> MainMenu() {
-  // Language joins the menu with its dialog.
   MenuItem action{
       0, "Action", false, {{kCmdSend, "Send", false, {}}, {kCmdUpdate, "Update", false, {}}}};
   MenuItem use{0, "Use", false, {action, {kCmdRules, "Rules", false, {}}}};
@@ -16,6 +17,8 @@ std::vector<MenuItem> MainMenu() {
                 "Help",
                 false,
                 {{kCmdHelp, "Help", false, {}},
+                 {kCmdLanguage, "Language", false, {}},
+                 {0, "", true, {}},
                  {kCmdAbout, "About", false, {}},
                  {0, "", true, {}},
                  {kCmdHide, "Hide", false, {}},
@@ -31,11 +34,14 @@ MainWindow::MainWindow(WindowModel& model, Viewer& viewer, Workers& workers, Rul
       ruleEditor_(ruleEditor),
       requestExit_(std::move(requestExit)),
       sendAndHelp_(std::move(sendAndHelp)),
-      send_(model, viewer, sendAndHelp_.sms, sendAndHelp_.strings) {}
+      send_(model, viewer, sendAndHelp_.sms, sendAndHelp_.strings),
+      language_(model, sendAndHelp_.ui, sendAndHelp_.strings, sendAndHelp_.helpFolders,
+                ShippedFiles()) {}
 
 void MainWindow::Create() {
-  model_.SetMenu(MainMenu());
+  language_.SelectLanguageMenu(language_.Abbreviation());
   viewer_.Open();
+  Opened();
 }
 
 void MainWindow::Command(const std::string& dialog, int id) {
@@ -49,6 +55,8 @@ void MainWindow::Command(const std::string& dialog, int id) {
     ruleEditor_.Command(id);
   } else if (dialog == kSendDialog) {
     send_.Command(id);
+  } else if (dialog == kLanguageDialog) {
+    LanguageDialogCommand(model_, language_, id);
   }
 }
 
@@ -61,13 +69,18 @@ void MainWindow::MainCommand(int id) {
   switch (id) {
     case kCmdAbout:
       OpenAboutBox(model_);
+      Opened();
       break;
     case kCmdSend:
       send_.Open();
+      Opened();
+      break;
+    case kCmdLanguage:
+      OpenLanguageDialog(model_, language_);
       break;
     case kCmdHelp:
       ShowHelp(model_, sendAndHelp_.ui, sendAndHelp_.strings, sendAndHelp_.helpFolders,
-               sendAndHelp_.language, helpPage_);
+               language_.Abbreviation(), helpPage_);
       break;
     case kCmdHide:
       model_.SetMainMinimized(true);
@@ -83,6 +96,7 @@ void MainWindow::MainCommand(int id) {
       break;
     case kCmdRules:
       ruleEditor_.Open();
+      Opened();
       break;
     case kCmdShowPage:
       // The browser is the HTML view: it is always there.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/help.h"
+#include "app/language.h"
 #include "app/send_dialog.h"
 #include "web/control_model.h"
 #include "web/ui_thread.h"
@@ -32,16 +33,17 @@ enum MainCommand {
   kCmdStatusIcon = 5000,  // the tap on the status icon
 };
 
-// The soft keys "Use" and "Help" with the commands the program offers.
+// The English menu (116): the soft keys "Use" and "Help" with the
+// commands the program offers.
 std::vector<MenuItem> MainMenu();
 
 // What "Send" and "Help" work with.
 struct SendAndHelp {
   UiThread& ui;
   SmsSender& sms;
-  const InterfaceStrings& strings;
+  InterfaceStrings& strings;  // a language file replaces them
+  // Where help pages and language files are looked for.
   HelpFolders helpFolders;
-  std::string language = "eng";  // the current language's abbreviation
 };
 
 class MainWindow : public DialogProcedures {
@@ -59,8 +61,12 @@ class MainWindow : public DialogProcedures {
   // The help page GET /help serves; any thread.
   std::string HelpFilePath() const { return helpPage_.Path(); }
 
+  LanguageState& Language() { return language_; }
+
  private:
   void MainCommand(int id);
+  // A dialog just opened: it shows the current language too.
+  void Opened() { language_.ApplyLanguageFile(); }
 
   WindowModel& model_;
   Viewer& viewer_;
@@ -70,6 +76,7 @@ class MainWindow : public DialogProcedures {
   SendAndHelp sendAndHelp_;
   SendDialog send_;
   HelpPage helpPage_;
+  LanguageState language_;
 };
 
 }  // namespace varnox

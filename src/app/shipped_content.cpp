@@ -71,6 +71,9 @@ std::string InstallPath(std::string_view sharedPath) {
   // share/help/<abbr>/ holds the help pages that the help command looks for
   // under <install folder>/Help/<abbr>/.
   if (sharedPath.starts_with("help/")) return "Help/" + std::string(sharedPath.substr(5));
+  // share/emn/ holds the language files, looked for under <install folder>/emn/.
+  // The translated menus (share/menus/) are read from the program itself.
+  if (sharedPath.starts_with("emn/")) return std::string(sharedPath);
   return {};
 }
 

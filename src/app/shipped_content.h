@@ -1,4 +1,4 @@
-// The content shipped with the program (help pages, later language files),
+// The content shipped with the program (help pages, language files),
 // written into the install folder at every start.
 #pragma once
 

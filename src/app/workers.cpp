@@ -28,7 +28,7 @@ ScanHooks ViewerScanHooks(Viewer& viewer, const InterfaceStrings& strings) {
   ScanHooks hooks;
   hooks.showStatus = [&viewer](const std::string& text) { viewer.ShowStatus(text); };
   hooks.reloadList = [&viewer] { viewer.ReloadMessageList(); };
-  hooks.checkingText = strings.Get(127);
+  hooks.checkingText = [&strings] { return strings.Get(127); };
   return hooks;
 }
 

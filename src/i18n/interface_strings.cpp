@@ -1,8 +1,7 @@
 #include "i18n/interface_strings.h"
 
 #include <iterator>
-
-#include "analysis/fixed_text.h"
+#include <string_view>
 
 namespace varnox {
 namespace {
@@ -41,6 +40,22 @@ const char* const kEnglish[] = {
 constexpr int kCount = static_cast<int>(std::size(kEnglish));
 static_assert(kCount <= 48, "InterfaceStrings::texts_ holds 48");
 
+// The longest prefix of whole characters that fits a buffer of 100 UTF-16
+// code units with its terminator: 99 units, a character beyond U+FFFF
+// taking two.
+std::string_view Utf16Prefix(std::string_view text) {
+  std::size_t units = 0, i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    const std::size_t need = length == 4 ? 2 : 1;
+    if (units + need > 99 || i + length > text.size()) break;
+    units += need;
+    i += length;
+  }
+  return text.substr(0, i);
+}
+
 }  // namespace
 
 InterfaceStrings::InterfaceStrings() {
@@ -60,7 +75,7 @@ std::string InterfaceStrings::Get(int id) const {
 bool InterfaceStrings::Set(int id, const std::string& text) {
   if (!Known(id)) return false;
   std::lock_guard<std::mutex> lock(mutex_);
-  texts_[id - kFirst] = std::string(Utf8Prefix(text, 99));
+  texts_[id - kFirst] = std::string(Utf16Prefix(text));
   return true;
 }
 

@@ -13,7 +13,8 @@ class InterfaceStrings {
   InterfaceStrings();
   // The text of resource number id, or empty for a number that is none.
   std::string Get(int id) const;
-  // Replaces it (cut to 99 bytes of whole characters); false for a number that is none.
+  // Replaces it (valid UTF-8 assumed), cut to the whole characters that fit
+  // 99 UTF-16 code units; false for a number that is none.
   bool Set(int id, const std::string& text);
   static bool Known(int id);
 

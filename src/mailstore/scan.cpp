@@ -136,7 +136,9 @@ bool StoreScan::RunPass() {
   if (!gate_.Sleep(milliseconds(1000))) return false;
   ++passCount_;
   periodic_ = passCount_ % 10 == 0;
-  ShowStatus(periodic_ ? hooks_.checkingText + "..." : std::string());
+  ShowStatus(periodic_
+                 ? (hooks_.checkingText ? hooks_.checkingText() : std::string("Checking")) + "..."
+                 : std::string());
   unread_ = passCount_ % 60 == 0;
   return true;
 }

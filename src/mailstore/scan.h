@@ -25,7 +25,9 @@ constexpr int kMaxStores = 64;
 struct ScanHooks {
   std::function<void(const std::string&)> showStatus;  // the viewer's status field
   std::function<void()> reloadList;                    // the viewer's day list
-  std::string checkingText = "Checking";               // interface string 127
+  // Interface string 127, read at every status so that a language chosen
+  // while the scan runs shows at once; empty: "Checking".
+  std::function<std::string()> checkingText;
 };
 
 // How the scan is run. memo off hands over every row a pass would hand over

@@ -1,5 +1,7 @@
 #include "web/control_model.h"
 
+#include <algorithm>
+
 namespace varnox {
 namespace {
 
@@ -101,6 +103,30 @@ void WindowModel::Changed(std::vector<std::string> keys) {
 
 void WindowModel::Bye() {
   Notify({ModelEvent::Kind::kBye, {}, {}});
+}
+
+std::vector<MenuItem> WindowModel::Menu() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return menu_;
+}
+
+bool WindowModel::SetMenuText(int command, const std::string& text) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::function<MenuItem*(std::vector<MenuItem>&)> find =
+        [&](std::vector<MenuItem>& items) -> MenuItem* {
+      for (MenuItem& item : items) {
+        if (!item.separator && item.items.empty() && item.id == command) return &item;
+        if (MenuItem* inner = find(item.items)) return inner;
+      }
+      return nullptr;
+    };
+    MenuItem* item = find(menu_);
+    if (!item) return false;
+    item->text = text;
+  }
+  Changed({"main"});
+  return true;
 }
 
 void WindowModel::SetMenu(std::vector<MenuItem> menu) {
@@ -217,6 +243,24 @@ const Control* WindowModel::Find(const std::string& key, int id) const {
   return const_cast<WindowModel*>(this)->Find(key, id);
 }
 
+void WindowModel::SetCaptions(int id, const std::string& text) {
+  std::vector<std::string> changed;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& [key, dialog] : dialogs_) {
+      const auto it = dialog.controls.find(id);
+      if (it == dialog.controls.end()) continue;
+      Control& c = it->second;
+      const bool caption = c.kind == ControlKind::kLabel || c.kind == ControlKind::kButton ||
+                           c.kind == ControlKind::kCheck;
+      if (!caption || c.text == text) continue;
+      c.text = text;
+      changed.push_back(key);
+    }
+  }
+  if (!changed.empty()) Changed(std::move(changed));
+}
+
 void WindowModel::SetText(const std::string& key, int id, std::string text) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -269,6 +313,16 @@ void WindowModel::SetLines(const std::string& key, int id, std::vector<std::stri
     std::lock_guard<std::mutex> lock(mutex_);
     Control* c = Find(key, id);
     if (!c) return;
+    if (c->kind == ControlKind::kMultiList) {
+      auto lower = [](std::string s) {
+        for (char& ch : s)
+          if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+        return s;
+      };
+      std::stable_sort(
+          lines.begin(), lines.end(),
+          [&lower](const std::string& a, const std::string& b) { return lower(a) < lower(b); });
+    }
     c->lines = std::move(lines);
     c->spam = std::move(spam);
     c->selected = -1;

@@ -91,6 +91,9 @@ class WindowModel {
 
   // Main window.
   void SetMenu(std::vector<MenuItem> menu);
+  std::vector<MenuItem> Menu() const;
+  // The text of the menu item that carries this command; false when none.
+  bool SetMenuText(int command, const std::string& text);
   void SetMainMinimized(bool minimized);
   bool MainMinimized() const;
   // The page file was written anew / the help page was found: the browser
@@ -113,10 +116,16 @@ class WindowModel {
   // Controls; a missing dialog or control reads empty and ignores writes.
   void SetText(const std::string& key, int id, std::string text);
   std::string Text(const std::string& key, int id) const;
+  // The text of control id in every open dialog where it is a caption
+  // (label, button, check box); fields and lists that hold the user's data
+  // keep theirs.
+  void SetCaptions(int id, const std::string& text);
   void SetChecked(const std::string& key, int id, bool checked);
   bool Checked(const std::string& key, int id) const;
   void SetEnabled(const std::string& key, int id, bool enabled);
-  // Replaces the list's lines at once and clears its selection.
+  // Replaces the list's lines at once and clears its selection. The lines
+  // of a kMultiList are kept sorted (byte order of the ASCII-lower-cased
+  // text), so the indexes a browser sends name the lines it shows.
   void SetLines(const std::string& key, int id, std::vector<std::string> lines);
   // The same with the list's spam flags (Control::spam).
   void SetLines(const std::string& key, int id, std::vector<std::string> lines,
