@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <map>
 
 #include "app/about_box.h"
 #include "app/language_dialog.h"
@@ -14,6 +15,7 @@
 #include "app/shipped_content.h"
 #include "app/viewer_fixture.h"
 #include "i18n/language_catalogue.h"
+#include "i18n/language_file.h"
 
 namespace varnox {
 namespace {
@@ -196,6 +198,100 @@ TEST(LanguageFiles, PlacesAndInstall) {
   std::string error;
   ASSERT_TRUE(InstallShippedContent(folder.path(), files, "", error)) << error;
   EXPECT_EQ(FilesUnder(folder.path()), std::vector<std::string>{folder / "emn/Varnox.emn.deu"});
+}
+
+// What a language file sets.
+struct LanguageTexts {
+  bool complete = false;
+  int applied = 0, lines = 0;
+  std::size_t longest = 0;
+  std::map<int, std::string> controls, menu, strings;
+};
+
+LanguageTexts ReadLanguage(std::string_view bytes) {
+  LanguageTexts t;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t end = std::min(bytes.find('\n', i), bytes.size() - 1) + 1;
+    t.longest = std::max(t.longest, end - i);
+    ++t.lines;
+    i = end;
+  }
+  t.complete = ParseLanguageText(
+      bytes, {[&t](int id, const std::string& s) { ++t.applied, t.controls[id] = s; },
+              [&t](int id, const std::string& s) { ++t.applied, t.menu[id] = s; },
+              [&t](int id, const std::string& s) { t.strings[id] = s; }});
+  return t;
+}
+
+std::size_t Utf16Units(const std::string& s) {
+  std::size_t units = 0;
+  for (unsigned char c : s) units += (c & 0xC0) != 0x80 ? (c >= 0xF0 ? 2 : 1) : 0;
+  return units;
+}
+
+bool HasLetters(const std::string& s) {
+  return std::any_of(s.begin(), s.end(),
+                     [](unsigned char c) { return c >= 0x80 || std::isalpha(c); });
+}
+
+// The commands and separators of a menu, in order and nesting, without texts.
+std::string Shape(const std::vector<MenuItem>& items) {
+  std::string out = "[";
+  for (const MenuItem& i : items)
+    out += i.separator ? "-" : i.items.empty() ? std::to_string(i.id) + "," : Shape(i.items);
+  return out + "]";
+}
+
+void Texts(const std::vector<MenuItem>& items, std::vector<std::string>& out) {
+  for (const MenuItem& i : items) {
+    if (!i.separator) out.push_back(i.text);
+    Texts(i.items, out);
+  }
+}
+
+// Every language file shipped with the program (none until they are written)
+// against the English one: complete, within the limits, translated, with a
+// menu of the English commands.
+TEST(ShippedLanguages, AreCompleteTranslatedAndWithinTheLimits) {
+  std::map<std::string, std::string_view> files;
+  for (const EmbeddedFile& f : ShippedFiles())
+    if (f.path.starts_with("emn/Varnox.emn.")) files[std::string(f.path.substr(15))] = f.data;
+  if (files.empty()) return;
+  ASSERT_TRUE(files.contains("eng"));
+  const LanguageTexts eng = ReadLanguage(files["eng"]);
+  for (int n = 115; InterfaceStrings::Known(n) || n == 121; ++n)
+    EXPECT_TRUE(n == 121 || eng.strings.contains(n)) << "English lacks string " << n;
+  std::vector<std::string> englishMenu;
+  Texts(MainMenu(), englishMenu);
+  for (const auto& [abbr, bytes] : files) {
+    SCOPED_TRACE(abbr);
+    const LanguageTexts t = ReadLanguage(bytes);
+    EXPECT_GE(LanguageIndex(abbr), 0);
+    EXPECT_TRUE(t.complete);
+    EXPECT_EQ(t.applied, t.lines) << "a line ends the reading early";
+    EXPECT_LT(t.longest, kLanguageLineBuffer);
+    for (const auto& [n, text] : t.strings) EXPECT_LE(Utf16Units(text), 99u) << n;
+    int same = 0, total = 0;
+    for (const auto& [id, text] : eng.controls) {
+      EXPECT_TRUE(t.controls.contains(id)) << "no text for control " << id;
+      if (abbr == "eng" || !t.controls.contains(id) || !HasLetters(text)) continue;
+      ++total;
+      same += t.controls.at(id) == text;
+    }
+    for (const auto& [n, text] : eng.strings) EXPECT_TRUE(t.strings.contains(n)) << "string " << n;
+    // Names, and words some languages share with English, may stay.
+    EXPECT_LE(same * 5, total) << same << " of " << total << " texts are the English ones";
+    const auto menu = LanguageMenuItems(abbr, ShippedFiles());
+    ASSERT_TRUE(menu) << "no menu";
+    EXPECT_EQ(Shape(*menu), Shape(MainMenu()));
+    std::vector<std::string> texts;
+    Texts(*menu, texts);
+    if (abbr != "eng" && texts.size() == englishMenu.size()) {
+      int menuSame = 0;
+      for (std::size_t i = 0; i < texts.size(); ++i) menuSame += texts[i] == englishMenu[i];
+      EXPECT_LE(menuSame * 2, static_cast<int>(texts.size())) << "the menu is not translated";
+    }
+  }
 }
 
 }  // namespace
