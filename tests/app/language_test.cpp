@@ -109,6 +109,7 @@ TEST_F(LanguageTest, TheDialogListsTheCatalogueSortedAndAppliesTheFirstSelection
 
   // Spanish after German in the list: German is taken, Spanish only checked.
   const std::string message = model.Text(kViewerDialog, 1017);
+  const ScanHooks hooks = ViewerScanHooks(viewer, strings);  // as the scan holds them
   EXPECT_TRUE(Choose({"Spanish", "German"}).empty());
   EXPECT_EQ(window.Language().Abbreviation(), "deu");
   EXPECT_EQ(window.Language().DisplayName(), "German");
@@ -116,8 +117,8 @@ TEST_F(LanguageTest, TheDialogListsTheCatalogueSortedAndAppliesTheFirstSelection
   EXPECT_EQ(model.Text(kViewerDialog, 1017), message);  // the message field keeps its text
   EXPECT_EQ(MenuText(kCmdHelp), "Hilfe");
   EXPECT_EQ(strings.Get(127), "Prüfe");
-  EXPECT_EQ(ViewerScanHooks(viewer, strings).checkingText(), "Prüfe");
-  EXPECT_EQ(strings.Get(128), "Loading");  // 0128 names no string
+  EXPECT_EQ(hooks.checkingText(), "Prüfe");  // the running scan's status follows
+  EXPECT_EQ(strings.Get(128), "Loading");    // 0128 names no string
 
   // Dialogs opened later show the language too; captions only.
   Command(kLanguageDialog, kLanguageOk);
