@@ -442,7 +442,8 @@ async function ruleFromMessage(base, token) {
   await menu('Use', 'Rules');
   await until(() => modalIs(base, token, '119'), 'Rules opens the rule editor');
   const rules = (await api(base, token, '/api/window')).dialogs['119'].controls;
-  check(await page.locator('#modal .rulecards .card').count() === rules['1026'].lines.length / 3, 'a card per rule');
+  await until(async () => (await page.locator('#modal .rulecards .card').count()) === rules['1026'].lines.length / 3,
+    'a card per rule');
   check(await page.locator('#modal .pagebar .badge').textContent() === rules['1038'].text, 'the count badge');
   check(await page.locator('#f-119-1031').inputValue() === before['1014'].text, 'Sender is not pre-filled');
   check(/sandbox probe/i.test(await page.locator('#f-119-1032').inputValue()), 'Message is not pre-filled');
