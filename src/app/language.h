@@ -43,6 +43,10 @@ class LanguageState {
   const std::string& Abbreviation() const { return abbreviation_; }
   const std::string& DisplayName() const { return displayName_; }
   int MenuId() const { return menuId_; }
+  // Opening the about box names the language: until one is chosen that is English.
+  void NameIfUnnamed() {
+    if (displayName_.empty()) displayName_ = "English";
+  }
   const std::string& FilePath() const { return filePath_; }
 
   // The window's menu becomes the language's menu (116, the English one, or

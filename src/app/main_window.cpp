@@ -68,6 +68,7 @@ void MainWindow::SelectionChanged(const std::string& dialog, int control) {
 void MainWindow::MainCommand(int id) {
   switch (id) {
     case kCmdAbout:
+      language_.NameIfUnnamed();
       OpenAboutBox(model_);
       Opened();
       break;

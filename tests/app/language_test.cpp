@@ -92,6 +92,9 @@ TEST_F(LanguageTest, TheDialogListsTheCatalogueSortedAndAppliesTheFirstSelection
       "a=STRINGTABLE;b=0128;c=\"Lade\"\n"
       "a=CONTROL;b=20013;c=\"Schließen\"\n");
   Emn("spa", "a=CONTROL;b=20011;c=\"Elegir idioma:\"\n");
+  Command("main", kCmdAbout);  // the about box names the language when none is named yet
+  EXPECT_EQ(window.Language().DisplayName(), "English");
+  Command(kAboutDialog, 2);
   EXPECT_TRUE(Command("main", kCmdLanguage).empty());
   EXPECT_EQ(model.Modal(), kLanguageDialog);
   auto lines = model.Lines(kLanguageDialog, kLanguageList);

@@ -388,6 +388,7 @@ async function walk() {
   await ruleFromMessage(base, token);
   await sendSms(base, token);
   await openHelp(base, token);
+  await switchLanguage(base, token);
 
   // Hide leaves the status icon; the icon brings the window back.
   await menu('Help', 'Hide');
@@ -507,6 +508,102 @@ async function openHelp(base, token) {
   await tab.close();
   check(!(await page.locator('#help').isVisible()), 'the offer stays after the tap');
   ok(`help: "Open help" opens /help in a new tab, headed "${heading}"`);
+}
+
+// Shipped texts of one language: the menu's top-level words and the file's texts by identifier.
+const share = path.join(path.dirname(new URL(import.meta.url).pathname), '..', '..', 'share');
+function shipped(abbr) {
+  const texts = {};
+  for (const line of fs.readFileSync(path.join(share, 'emn', `Varnox.emn.${abbr}`), 'utf8').split('\n')) {
+    const m = /;ID=(\d+);TEXT="(.*)"\s*$/.exec(line);
+    if (m) texts[m[1]] = m[2];
+  }
+  return texts;
+}
+const softkeys = () => page.locator('#softkeys button').allTextContents();
+const viewerLabels = async () => [await page.locator('#c1020').textContent(), await page.locator('#c1018').textContent()];
+
+// Language: the list of display names, a tap marks a name, Select applies it; a missing file says so.
+async function chooseLanguages(base, token, helpKey, languageItem, names, apply = true) {
+  await noDialog(base, token);
+  await menu(helpKey, languageItem);
+  await until(() => modalIs(base, token, '118'), 'the language dialog opens');
+  const list = page.locator('#modal [data-ctl="118/20001"]');
+  for (const name of names) {
+    const option = list.getByRole('option', { name, exact: true });
+    await option.click();
+    await until(async () => (await option.getAttribute('aria-selected')) === 'true', `${name} is marked`);
+  }
+  const c = (await api(base, token, '/api/window')).dialogs['118'].controls;
+  check(JSON.stringify(c['20001'].selected.map((i) => c['20001'].lines[i])) === JSON.stringify(names),
+    `the server holds ${JSON.stringify(c['20001'].selected)}`);
+  if (!apply) return c;
+  await Promise.all([page.waitForResponse((r) => r.url().endsWith('/api/command')), modalButton(c['40009'].text).click()]);
+  return c;
+}
+async function finishLanguage(base, token) {
+  const c = (await api(base, token, '/api/window')).dialogs['118'].controls;
+  await modalButton(c['20015'].text).click();
+  await until(() => modalIs(base, token, null), 'Ok ends the language dialog');
+}
+
+async function switchLanguage(base, token) {
+  await page.setViewportSize({ width: 390, height: 844 });
+  const english = { keys: await softkeys(), labels: await viewerLabels() };
+  const deu = shipped('deu');
+  const deuKeys = JSON.parse(fs.readFileSync(path.join(share, 'menus', 'deu.json'), 'utf8')).map((k) => k.text);
+  const c = await chooseLanguages(base, token, 'Help', 'Language', ['German'], false);
+  const lines = c['20001'].lines;
+  const sorted = [...lines].sort((a, b) => (a < b ? -1 : a > b ? 1 : 0));
+  check(lines.length === 143 && JSON.stringify(lines) === JSON.stringify(sorted), 'the display names are not sorted');
+  const shown = await page.locator('#modal [data-ctl="118/20001"] [role=option]').allTextContents();
+  check(JSON.stringify(shown) === JSON.stringify(lines), `the page lists ${shown.length} names`);
+  // At phone size the list scrolls by itself: Select and Ok stay in view below it.
+  const view = page.viewportSize();
+  for (const id of ['40009', '20015']) {
+    const box = await modalButton(c[id].text).boundingBox();
+    check(box && box.y >= 0 && box.y + box.height <= view.height, `${c[id].text} is out of view`);
+  }
+  check((await smallTargets()).length === 0, `small touch targets: ${await smallTargets()}`);
+  await shot('language.png');
+  await Promise.all([page.waitForResponse((r) => r.url().endsWith('/api/command')), modalButton(c['40009'].text).click()]);
+  await finishLanguage(base, token);
+  await until(async () => JSON.stringify(await softkeys()) === JSON.stringify(deuKeys), 'the soft keys read German');
+  await until(async () => JSON.stringify(await viewerLabels()) === JSON.stringify([deu['1020'], deu['1018']]),
+    'the viewer labels read German');
+  await shot('german-viewer.png');
+  // A message box in German: Add with neither Sender nor Message.
+  await menu(deuKeys[0], JSON.parse(fs.readFileSync(path.join(share, 'menus', 'deu.json'), 'utf8'))[0].items
+    .find((i) => i.id === 40016).text);
+  await until(() => modalIs(base, token, '119'), 'the rule editor opens');
+  await page.locator('#f-119-1031').fill('');
+  await page.locator('#f-119-1032').fill('');
+  await modalButton(deu['1033']).click();
+  await until(() => page.locator('#alert').isVisible(), 'Add with nothing shows a message box');
+  check(await page.locator('#alertcap').textContent() === deu['123'] && await page.locator('#alerttext').textContent() === deu['120'],
+    `the box reads ${await page.locator('#alert').textContent()}`);
+  await page.locator('#alertbtns .btn').first().click();
+  await until(async () => (await api(base, token, '/api/window')).messageBox === null, 'the answer ends the box');
+  await modalButton(deu['20013']).click();
+  await until(() => modalIs(base, token, null), 'the rule editor closes');
+  ok(`language: German soft keys ${deuKeys.join(', ')}, labels and the message box "${deu['120']}"`);
+
+  // Back to English the same way; then English with a language that has no file.
+  await chooseLanguages(base, token, deuKeys[1], 'Sprache', ['English']);
+  await finishLanguage(base, token);
+  await until(async () => JSON.stringify(await softkeys()) === JSON.stringify(english.keys), 'the soft keys read English');
+  await until(async () => JSON.stringify(await viewerLabels()) === JSON.stringify(english.labels), 'the labels read English');
+  await page.setViewportSize({ width: 1280, height: 800 });
+  await chooseLanguages(base, token, english.keys[1], 'Language', ['English', 'Italian']);
+  await until(() => page.locator('#alert').isVisible(), 'a missing file shows a message box');
+  check(await page.locator('#alertcap').textContent() === 'Information'
+    && await page.locator('#alerttext').textContent() === 'The required file is not available.',
+    `the box reads ${await page.locator('#alert').textContent()}`);
+  await page.locator('#alertbtns .btn').first().click();
+  await until(async () => (await api(base, token, '/api/window')).messageBox === null, 'the answer ends the box');
+  await finishLanguage(base, token);
+  check(JSON.stringify(await softkeys()) === JSON.stringify(english.keys), 'English stays after Italian failed');
+  ok('language: back to English; English and Italian apply English and say Italian has no file');
 }
 
 async function cleanup() {

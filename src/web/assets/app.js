@@ -711,6 +711,7 @@
         el = document.createElement('ul');
         el.className = 'choices';
         el.setAttribute('role', 'listbox');
+        el.dataset.scroll = tag; // a tap re-renders the dialog: the list stays where the user left it
         const many = c.kind === 'multilist';
         if (many) el.setAttribute('aria-multiselectable', 'true');
         const picked = new Set(Array.isArray(c.selected) ? c.selected : [c.selected]);
@@ -722,6 +723,7 @@
           }, 'choice');
           li.setAttribute('role', 'option');
           li.setAttribute('aria-selected', String(picked.has(i)));
+          li.dataset.ctl = tag + '/' + i; // focus comes back to the tapped line
           el.appendChild(li);
         });
         break;
