@@ -7,6 +7,8 @@
 #include "app/viewer.h"
 #include "app/workers.h"
 
+#include <utility>
+
 namespace varnox {
 
 std::vector<MenuItem> MainMenu() {
@@ -39,6 +41,34 @@ MainWindow::MainWindow(WindowModel& model, Viewer& viewer, Workers& workers, Rul
                 ShippedFiles()) {}
 
 void MainWindow::Create() {
+  // The words the page writes itself, as labels a language file can reach.
+  static constexpr std::pair<int, const char*> kPageWords[] = {
+      {1103, "Page"},
+      {1104, "Done: show the page"},
+      {1105, "Reconnecting…"},
+      {1106, "Help is ready"},
+      {1107, "Open help"},
+      {1108, "Dismiss"},
+      {1109, "Varnox has ended"},
+      {1110, "The program is no longer running. Start it again to see the messages."},
+      {1111, "Back to the list"},
+      {1112, "Close"},
+      {1113, "Show Varnox"},
+      {1114, "Messages"},
+      {1115, "Selected message"},
+      {1116, "Menu"},
+      {1117, "Listed day"},
+      {1118, "Messages listed"},
+      {1119, "One day nearer"},
+      {1120, "One day further back"},
+      {1121, "Select a message to see its page."},
+      {1122, "No messages on this day."},
+      {1123, "Message page"},
+      {1124, "Back"},
+      {1125, "Count"},
+      {1126, "Message"},
+  };
+  for (const auto& [id, text] : kPageWords) model_.AddMainControl(id, ControlKind::kLabel, text);
   language_.SelectLanguageMenu(language_.Abbreviation());
   viewer_.Open();
   Opened();

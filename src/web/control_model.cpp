@@ -64,6 +64,12 @@ nlohmann::json ControlJson(const Control& c) {
   return j;
 }
 
+nlohmann::json ControlsJson(const Dialog& d) {
+  nlohmann::json controls = nlohmann::json::object();
+  for (const auto& [id, c] : d.controls) controls[std::to_string(id)] = ControlJson(c);
+  return controls;
+}
+
 // A request's list index: a whole number that names a line.
 bool LineIndex(const nlohmann::json& v, std::size_t lines, int& index) {
   if (!v.is_number_integer()) return false;
@@ -133,6 +139,14 @@ void WindowModel::SetMenu(std::vector<MenuItem> menu) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     menu_ = std::move(menu);
+  }
+  Changed({"main"});
+}
+
+void WindowModel::AddMainControl(int id, ControlKind kind, std::string text) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!main_.controls.count(id)) main_.Add(id, kind, std::move(text));
   }
   Changed({"main"});
 }
@@ -234,9 +248,10 @@ std::string WindowModel::Modal() const {
 
 Control* WindowModel::Find(const std::string& key, int id) {
   auto it = dialogs_.find(key);
-  if (it == dialogs_.end()) return nullptr;
-  auto c = it->second.controls.find(id);
-  return c == it->second.controls.end() ? nullptr : &c->second;
+  Dialog* dialog = key == "main" ? &main_ : it == dialogs_.end() ? nullptr : &it->second;
+  if (!dialog) return nullptr;
+  auto c = dialog->controls.find(id);
+  return c == dialog->controls.end() ? nullptr : &c->second;
 }
 
 const Control* WindowModel::Find(const std::string& key, int id) const {
@@ -247,9 +262,11 @@ void WindowModel::SetCaptions(int id, const std::string& text) {
   std::vector<std::string> changed;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (auto& [key, dialog] : dialogs_) {
-      const auto it = dialog.controls.find(id);
-      if (it == dialog.controls.end()) continue;
+    std::vector<std::pair<std::string, Dialog*>> all{{"main", &main_}};
+    for (auto& [key, dialog] : dialogs_) all.emplace_back(key, &dialog);
+    for (auto& [key, dialog] : all) {
+      const auto it = dialog->controls.find(id);
+      if (it == dialog->controls.end()) continue;
       Control& c = it->second;
       const bool caption = c.kind == ControlKind::kLabel || c.kind == ControlKind::kButton ||
                            c.kind == ControlKind::kCheck;
@@ -473,10 +490,10 @@ nlohmann::json WindowModel::ToJson() const {
                      {"minimized", mainMinimized_},
                      {"menu", MenuJson(menu_)},
                      {"pageVersion", pageVersion_},
-                     {"helpVersion", helpVersion_}};
+                     {"helpVersion", helpVersion_},
+                     {"controls", ControlsJson(main_)}};
   for (const auto& [key, d] : dialogs_) {
-    nlohmann::json controls = nlohmann::json::object();
-    for (const auto& [id, c] : d.controls) controls[std::to_string(id)] = ControlJson(c);
+    const nlohmann::json controls = ControlsJson(d);
     dialogs[key] = {{"open", true},        {"visible", d.visible}, {"minimized", d.minimized},
                     {"modal", d.modal},    {"title", d.title},     {"order", d.order},
                     {"controls", controls}};

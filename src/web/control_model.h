@@ -94,6 +94,9 @@ class WindowModel {
   std::vector<MenuItem> Menu() const;
   // The text of the menu item that carries this command; false when none.
   bool SetMenuText(int command, const std::string& text);
+  // A control of the main window itself: the words its page writes, so a
+  // language file reaches them like a dialog's captions.
+  void AddMainControl(int id, ControlKind kind, std::string text);
   void SetMainMinimized(bool minimized);
   bool MainMinimized() const;
   // The page file was written anew / the help page was found: the browser
@@ -166,6 +169,7 @@ class WindowModel {
   mutable std::mutex mutex_;  // guards: everything below but the listener
   std::map<std::string, Dialog> dialogs_;
   std::vector<MenuItem> menu_;
+  Dialog main_;  // the main window: only its controls are used
   bool mainMinimized_ = false;
   int pageVersion_ = 0;
   int helpVersion_ = 0;

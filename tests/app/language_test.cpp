@@ -82,6 +82,7 @@ class LanguageTest : public ViewerFixture {
 
 TEST_F(LanguageTest, TheDialogListsTheCatalogueSortedAndAppliesTheFirstSelection) {
   EXPECT_EQ(MenuText(kCmdLanguage), "Language");
+  EXPECT_EQ(model.Text("main", 1103), "Page");
   EXPECT_EQ(window.Language().MenuId(), kEnglishMenu);
   Emn("deu",
       "a=CONTROL;b=20011;c=\"Sprache wählen:\"\n"
@@ -90,7 +91,8 @@ TEST_F(LanguageTest, TheDialogListsTheCatalogueSortedAndAppliesTheFirstSelection
       "a=MENUITEM;b=99;c=\"nirgends\"\n"
       "a=STRINGTABLE;b=127;c=\"Prüfe\"\n"
       "a=STRINGTABLE;b=0128;c=\"Lade\"\n"
-      "a=CONTROL;b=20013;c=\"Schließen\"\n");
+      "a=CONTROL;b=20013;c=\"Schließen\"\n"
+      "a=CONTROL;b=1103;c=\"Seite\"\n");
   Emn("spa", "a=CONTROL;b=20011;c=\"Elegir idioma:\"\n");
   Command("main", kCmdAbout);  // the about box names the language when none is named yet
   EXPECT_EQ(window.Language().DisplayName(), "English");
@@ -118,6 +120,7 @@ TEST_F(LanguageTest, TheDialogListsTheCatalogueSortedAndAppliesTheFirstSelection
   EXPECT_EQ(window.Language().DisplayName(), "German");
   EXPECT_EQ(model.Text(kLanguageDialog, kLanguagePrompt), "Sprache wählen:");
   EXPECT_EQ(model.Text(kViewerDialog, 1017), message);  // the message field keeps its text
+  EXPECT_EQ(model.Text("main", 1103), "Seite");         // the page's own words too
   EXPECT_EQ(MenuText(kCmdHelp), "Hilfe");
   EXPECT_EQ(strings.Get(127), "Prüfe");
   EXPECT_EQ(hooks.checkingText(), "Prüfe");  // the running scan's status follows
