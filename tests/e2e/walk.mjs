@@ -571,6 +571,7 @@ async function switchLanguage(base, token) {
   await until(async () => JSON.stringify(await softkeys()) === JSON.stringify(deuKeys), 'the soft keys read German');
   await until(async () => JSON.stringify(await viewerLabels()) === JSON.stringify([deu['1020'], deu['1018']]),
     'the viewer labels read German');
+  await until(async () => (await page.locator('#done').textContent()) === deu['1103'], 'the Page button reads German');
   await shot('german-viewer.png');
   // A message box in German: Add with neither Sender nor Message.
   await menu(deuKeys[0], JSON.parse(fs.readFileSync(path.join(share, 'menus', 'deu.json'), 'utf8'))[0].items
@@ -593,6 +594,7 @@ async function switchLanguage(base, token) {
   await finishLanguage(base, token);
   await until(async () => JSON.stringify(await softkeys()) === JSON.stringify(english.keys), 'the soft keys read English');
   await until(async () => JSON.stringify(await viewerLabels()) === JSON.stringify(english.labels), 'the labels read English');
+  await until(async () => (await page.locator('#done').textContent()) === 'Page', 'the Page button reads English again');
   await page.setViewportSize({ width: 1280, height: 800 });
   await chooseLanguages(base, token, english.keys[1], 'Language', ['Albanian', 'English']);
   await until(() => page.locator('#alert').isVisible(), 'a missing file shows a message box');

@@ -20,6 +20,17 @@
     const t = ctl(d, id).text;
     return typeof t === 'string' && t !== '' ? t : fallback;
   };
+  // The page's own words: the main window's labels, which a language file sets; English until the model comes.
+  const WORDS = {
+    1103: 'Page', 1104: 'Done: show the page', 1105: 'Reconnecting\u2026', 1106: 'Help is ready',
+    1107: 'Open help', 1108: 'Dismiss', 1109: 'Varnox has ended',
+    1110: 'The program is no longer running. Start it again to see the messages.', 1111: 'Back to the list',
+    1112: 'Close', 1113: 'Show Varnox', 1114: 'Messages', 1115: 'Selected message', 1116: 'Menu',
+    1117: 'Listed day', 1118: 'Messages listed', 1119: 'One day nearer', 1120: 'One day further back',
+    1121: 'Select a message to see its page.', 1122: 'No messages on this day.', 1123: 'Message page',
+    1124: 'Back', 1125: 'Count', 1126: 'Message',
+  };
+  const word = (id) => text(model && model.dialogs && model.dialogs.main, String(id), WORDS[id]);
 
   // ---- requests ----
   let issued = 0;     // requests sent, numbered
@@ -134,6 +145,7 @@
   function render(m, statusCurrent) {
     if (!m || !m.dialogs) return;
     model = m;
+    renderWords();
     if (ended) return;
     const main = m.dialogs.main || {};
     const hidden = !!main.minimized;
@@ -147,6 +159,17 @@
     const hv = main.helpVersion || 0;
     if (seenHelp === null) seenHelp = hv;
     if (hv > seenHelp) { seenHelp = hv; $('help').hidden = false; }
+  }
+
+  // Text, aria labels and titles marked with a word's identifier, and the ones made on the fly.
+  function renderWords() {
+    for (const [attr, set] of [['w', (el, t) => { if (el.textContent !== t) el.textContent = t; }],
+      ['wa', (el, t) => el.setAttribute('aria-label', t)], ['wt', (el, t) => { el.title = t; }]]) {
+      for (const el of document.querySelectorAll(`[data-${attr}]`)) set(el, word(el.dataset[attr]));
+    }
+    for (const el of document.querySelectorAll('#modal [data-ctl$="/close"]')) el.setAttribute('aria-label', word(1112));
+    for (const el of document.querySelectorAll('#modal .pagebar .badge')) el.setAttribute('aria-label', word(1125));
+    for (const el of document.querySelectorAll('#framebox iframe')) el.title = word(1123);
   }
 
   function setText(id, t) { const el = $(id); if (el.textContent !== t) el.textContent = t; }
@@ -194,7 +217,7 @@
     // A fresh frame per version: the page has no scripts and no same-origin access to reload it.
     const f = document.createElement('iframe');
     f.setAttribute('sandbox', '');
-    f.title = 'Message page';
+    f.title = word(1123);
     f.src = '/page?v=' + version;
     box.appendChild(f);
   }
@@ -338,13 +361,13 @@
     head.className = 'sheethead';
     if (path.length > 1) {
       const back = button('\u2190', () => openSheet(path.slice(0, -1)), 'iconbtn');
-      back.setAttribute('aria-label', 'Back');
+      back.setAttribute('aria-label', word(1124));
       head.appendChild(back);
     }
     const h = document.createElement('h2');
     h.textContent = node.text || '';
     head.appendChild(h);
-    body.setAttribute('aria-label', node.text || 'Menu');
+    body.setAttribute('aria-label', node.text || word(1116));
     body.appendChild(head);
     node.items.forEach((it, i) => {
       if (it.separator) { body.appendChild(document.createElement('hr')); return; }
@@ -647,7 +670,7 @@
     const bar = document.createElement('div');
     bar.className = 'pagebar';
     const close = button('\u2715', () => command(key, 2), 'iconbtn');
-    close.setAttribute('aria-label', 'Close');
+    close.setAttribute('aria-label', word(1112));
     close.dataset.ctl = key + '/close';
     const h = document.createElement('h2');
     h.id = 'modaltitle';
@@ -659,7 +682,7 @@
       b.className = 'badge';
       b.dataset.ctl = key + '/' + lay.badge;
       b.textContent = text(d, lay.badge, '');
-      b.setAttribute('aria-label', 'Count');
+      b.setAttribute('aria-label', word(1125));
       bar.appendChild(b);
     }
     bar.appendChild(close);
