@@ -270,6 +270,7 @@
       ? Math.floor(c.selected / LINES_PER_MESSAGE) : -1, Math.floor(lines.length / LINES_PER_MESSAGE));
     const spam = Array.isArray(c.spam) ? c.spam : null;
     const scroll = ul.scrollTop;
+    const viewer = model && model.dialogs[VIEWER];
     while (ul.children.length > n) ul.lastChild.remove();
     while (ul.children.length < n) ul.appendChild(makeCard(ul.children.length));
     for (let k = 0; k < n; k++) {
@@ -285,7 +286,8 @@
       li.dataset.verdict = verdict;
       const badge = li.querySelector('.verdict');
       badge.hidden = !verdict;
-      badge.textContent = verdict === 'spam' ? 'Spam' : 'Normal';
+      // The verdict in the words of the viewer's own Spam and Normal filters.
+      badge.textContent = verdict === 'spam' ? text(viewer, '1011', 'Spam') : text(viewer, '1012', 'Normal');
     }
     ul.scrollTop = scroll;
     if (sel >= 0) ul.setAttribute('aria-activedescendant', 'card' + sel);
