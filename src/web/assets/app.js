@@ -161,6 +161,18 @@
     if (hv > seenHelp) { seenHelp = hv; $('help').hidden = false; }
   }
 
+  // A dialog without a title control is named as the menu item that opens it, so its
+  // title follows the language of the menu.
+  const OPENED_BY = { 117: 40006, 118: 40005, 119: 40016, 121: 40010 };
+  function menuText(id, items = (model && model.dialogs && model.dialogs.main && model.dialogs.main.menu) || []) {
+    for (const it of items) {
+      if (it.id === id && it.text) return it.text;
+      const inner = it.items ? menuText(id, it.items) : '';
+      if (inner) return inner;
+    }
+    return '';
+  }
+
   // Text, aria labels and titles marked with a word's identifier, and the ones made on the fly.
   function renderWords() {
     for (const [attr, set] of [['w', (el, t) => { if (el.textContent !== t) el.textContent = t; }],
@@ -676,7 +688,7 @@
     close.dataset.ctl = key + '/close';
     const h = document.createElement('h2');
     h.id = 'modaltitle';
-    h.textContent = (lay.title && text(d, lay.title, '')) || d.title || '';
+    h.textContent = (lay.title && text(d, lay.title, '')) || menuText(OPENED_BY[key]) || d.title || '';
     if (lay.title) h.dataset.ctl = key + '/' + lay.title;
     bar.appendChild(h);
     if (lay.badge && d.controls && d.controls[lay.badge]) {
