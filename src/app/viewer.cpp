@@ -294,7 +294,9 @@ std::string Viewer::WhySpam(const MessageKey& key) {
     // Rules that could not be read mark nothing, but that says nothing.
     return storage_.rules.RulesLoaded() ? strings_.Get(137) : std::string();
   }
-  std::string why = strings_.Get(136) + " " + DescribeMatch(match);
+  const MatchWords words{strings_.Get(138), strings_.Get(139), strings_.Get(140), strings_.Get(141),
+                         strings_.Get(142), strings_.Get(143), strings_.Get(144)};
+  std::string why = strings_.Get(136) + " " + DescribeMatch(match, words);
   std::string ruleSender, response;
   int useResponse = 0;
   if (match.bySender && storage_.rules.FindRuleById(match.id, ruleSender, response, useResponse))

@@ -36,6 +36,13 @@ const char* const kEnglish[] = {
     "Not sent: the spool is not writable:",   // 135, then the reason
     "Spam by",                                // 136, then the rule
     "No rule marks it as spam.",              // 137
+    "rule",                                   // 138: the words of the why line
+    "sender rule",                            // 139
+    "message rule",                           // 140
+    "hits",                                   // 141
+    "similarity 1",                           // 142
+    "similarity 2",                           // 143
+    "certainty",                              // 144
 };
 constexpr int kCount = static_cast<int>(std::size(kEnglish));
 static_assert(kCount <= 48, "InterfaceStrings::texts_ holds 48");

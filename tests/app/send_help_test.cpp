@@ -230,6 +230,18 @@ TEST_F(SendHelpTest, WhyLineNamesTheRuleThatMarksTheMessageNow) {
   EXPECT_EQ(Query(storage.locations.DataFolder() + "Personal.db", "SELECT Status FROM Msg;"),
             std::vector<std::string>{"0"});
   EXPECT_EQ(model.Text(kViewerDialog, kWhyLabel), "Why");
+
+  // Every word of the line follows the language.
+  const std::pair<int, const char*> german[] = {
+      {136, "Spam laut"}, {138, "Regel"},         {139, "Absenderregel"}, {140, "Nachrichtenregel"},
+      {141, "Treffer"},   {142, "Ähnlichkeit 1"}, {143, "Ähnlichkeit 2"}, {144, "Sicherheit"}};
+  for (const auto& [id, text] : german) ASSERT_TRUE(strings.Set(id, text)) << id;
+  SelectMessage(0);
+  EXPECT_EQ(model.Text(kViewerDialog, kWhyField),
+            "Spam laut Regel 2, Nachrichtenregel: Treffer 4, Ähnlichkeit 1 100.00, "
+            "Ähnlichkeit 2 100.00, Sicherheit 80");
+  SelectMessage(2);
+  EXPECT_EQ(model.Text(kViewerDialog, kWhyField), "Spam laut Regel 1, Absenderregel: promo");
 }
 
 TEST_F(SendHelpTest, WhyLineStaysEmptyWhenTheRulesCannotBeRead) {
