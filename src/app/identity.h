@@ -8,7 +8,7 @@ constexpr char kMakerMailAddress[] = "varnox@example.org";
 constexpr char kMakerName[] = "Kestrove";
 constexpr char kProductDisplayName[] = "Varnox";
 constexpr char kProductDescription[] = "Rule-based spam filter for your mail and text messages";
-constexpr char kProductVersion[] = "0.1.0";
+constexpr char kProductVersion[] = VARNOX_VERSION;  // the project's version, from CMake
 constexpr char kCopyrightYear[] = "\xC2\xA9 2026";
 
 }  // namespace varnox

@@ -2,6 +2,7 @@
 
 #include "app/data_commands.h"
 #include "app/diag_commands.h"
+#include "app/identity.h"
 #include "app/program.h"
 #include "platform/trace.h"
 
@@ -9,6 +10,8 @@ int main(int argc, char** argv) {
   CLI::App app{"Varnox: a rule-based spam filter for your own mail and text messages"};
   // Without a command, the whole program runs: the window and the workers.
   app.require_subcommand(0, 1);
+  app.set_version_flag("--version", std::string("varnox ") + varnox::kProductVersion,
+                       "Print the version and exit");
   varnox::ProgramOptions program;
   varnox::AddMailOptions(&app, program.mail);
   varnox::AddWindowOptions(&app, program);
