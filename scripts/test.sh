@@ -60,6 +60,14 @@ else
   echo "== browser: FAILED"
   failed=$((failed + 1))
 fi
+# The .deb, installed with dpkg -i in a throwaway overlay, and its program.
+echo "== install: package, dpkg -i, the installed program"
+if "$root/tests/install/run.sh" "$build/release"; then
+  passed=$((passed + 1))
+else
+  echo "== install: FAILED"
+  failed=$((failed + 1))
+fi
 suite sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang-14 \
   -DCMAKE_CXX_COMPILER=clang++-14 -DVARNOX_TESTS=ON -DVARNOX_SANITIZE=ON \
   -DVARNOX_SANITIZE_THREAD=OFF -DVARNOX_FUZZ=ON -DVARNOX_BENCH=OFF
