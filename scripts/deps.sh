@@ -4,16 +4,21 @@
 #   deps.sh test    that, plus the test tools (clang for the sanitizer and
 #                   fuzzing build, npm for the test corpus)
 #   deps.sh bench   that, plus the peers and tools of the benchmark scripts
+#   deps.sh peers   only the real servers the peer tests talk to (Dovecot with
+#                   its delivery agent and doveadm) and the Python they use
 set -euo pipefail
 
 build_pkgs=(g++ cmake ninja-build pkg-config libstemmer-dev libcli11-dev libsqlite3-dev libgmime-3.0-dev libcpp-httplib-dev nlohmann-json3-dev xdg-utils)
 test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev sqlite3 npm chromium)
 
 bench_pkgs=(bogofilter time)
+peer_pkgs=(dovecot-imapd python3)
 
 want=("${build_pkgs[@]}")
 [ "${1:-build}" = test ] && want+=("${test_pkgs[@]}")
 [ "${1:-build}" = bench ] && want+=("${test_pkgs[@]}" "${bench_pkgs[@]}")
+# The peer tests run a program built before: they need no build tools.
+[ "${1:-build}" = peers ] && want=("${peer_pkgs[@]}")
 
 missing=()
 for p in "${want[@]}"; do
