@@ -131,18 +131,25 @@ varnox() { as_user "$tmp/bin/varnox" "$@" --root "$vroot"; }
 
 say "delivering 200 corpus messages and 5 crafted ones"
 "${mail[@]}" prepare "$corpus" "$tmp/msgs" || exit 1
-n=0
-for f in "$tmp"/msgs/corpus/*.eml; do
-  # Most through the delivery agent, every fifth through doveadm save.
-  if [ $((n % 5)) -eq 4 ]; then
-    doveadm -c "$conf" save -u "$user" -m INBOX <"$f" || die "doveadm save of $f failed"
+deliver() {  # deliver FILE N: most through the agent, every fifth by doveadm save
+  if [ $(($2 % 5)) -eq 4 ]; then
+    doveadm -c "$conf" save -u "$user" -m INBOX <"$1" || die "doveadm save of $1 failed"
   else
-    "$lda" -c "$conf" -d "$user" <"$f" || die "dovecot-lda of $f failed"
+    "$lda" -c "$conf" -d "$user" <"$1" || die "dovecot-lda of $1 failed"
   fi
-  n=$((n + 1))
+}
+files=("$tmp"/msgs/corpus/*.eml)
+for n in "${!files[@]}"; do
+  [ $((n % 20)) -eq 0 ] || deliver "${files[n]}" "$n"
 done
 "${mail[@]}" append "$port" "$tmp/msgs/crafted" || exit 1
 "${mail[@]}" mark "$port" || exit 1
+# Every twentieth message arrives after the client has seen the inbox: it is
+# still in new/ when the scan runs (the snapshots only EXAMINE, which leaves
+# it there).
+for n in "${!files[@]}"; do
+  [ $((n % 20)) -eq 0 ] && deliver "${files[n]}" "$n"
+done
 
 say "adding rules"
 while IFS=$'\t' read -r kind value; do
@@ -156,7 +163,10 @@ done <"$tmp/msgs/rules.tsv"
 "${mail[@]}" snapshot "$port" "$tmp/before.json" || exit 1
 say "scanning"
 varnox scan --once || die "varnox scan --once failed"
+from_new=$(find "$home/Maildir/.Spam/new" -type f | wc -l)
+[ "$from_new" -gt 0 ] || die "no message was filed from new/ (the late arrivals were meant to be)"
 "${mail[@]}" snapshot "$port" "$tmp/after.json" || exit 1
+say "$from_new of the filed messages came from new/"
 db="$vroot/Varnox/dba/Inbox.db"
 "${mail[@]}" verify "$tmp/before.json" "$tmp/after.json" "$db" "$tmp/msgs/rules.tsv" \
   "$tmp/rows.json" || exit 1

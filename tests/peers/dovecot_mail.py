@@ -159,10 +159,13 @@ def append(port, folder):
 
 def mark(port):
     """\\Seen on every third message by sequence number, \\Flagged on every
-    seventh and \\Answered on every eleventh: the scan must keep them all."""
+    seventh, \\Answered on every eleventh, and keywords (which Dovecot keeps
+    as letters of the file name, mapped per folder) on every fifth and
+    thirteenth: the scan must keep them all."""
     imap = connect(port)
     n = int(check(imap.select("INBOX"), "SELECT")[0])
-    for flag, step in (("\\Seen", 3), ("\\Flagged", 7), ("\\Answered", 11)):
+    for flag, step in (("\\Seen", 3), ("\\Flagged", 7), ("\\Answered", 11),
+                       ("$Forwarded", 5), ("$NotJunk Project_X", 13)):
         numbers = ",".join(str(k) for k in range(1, n + 1, step))
         check(imap.store(numbers, "+FLAGS.SILENT", f"({flag})"), f"STORE {flag}")
     imap.logout()
@@ -309,7 +312,7 @@ def verify(before_path, after_path, db, rules_path, rows_path):
     for line in faults[:20]:
         print(f"== dovecot:   {line}", file=sys.stderr)
     if faults:
-        fail(f"{len(faults)} differences after the scan")
+        fail(f"{len(faults)} difference{'s' if len(faults) != 1 else ''} after the scan")
     print(f"== dovecot: {len(inbox)} in INBOX, {len(spam)} in {SPAM_BOX} "
           f"({len(seen_spam)} of them read), {len(rows)} log rows, all as logged; "
           "flags, dates and bodies unchanged")
