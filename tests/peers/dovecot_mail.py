@@ -116,7 +116,8 @@ def prepare(corpus, out):
                 f.write(raw)
             address = sender_address(raw)
             # Every fourth spam sender gets a sender rule.
-            if group.startswith("spam") and taken % 4 == 0 and re.fullmatch(r"[\w.+-]+@[\w.-]+", address):
+            plain = re.fullmatch(r"[\w.+-]+@[\w.-]+", address)
+            if group.startswith("spam") and taken % 4 == 0 and plain:
                 spam_senders.append(address)
             count += 1
             taken += 1
@@ -196,7 +197,8 @@ def read_folder(imap, box):
         messages[uid]["from"] = sender_address(body)
         messages[uid]["size"] = len(body)
     imap.close()
-    return {"uidvalidity": int(validity), "messages": sorted(messages.values(), key=lambda m: m["uid"])}
+    ordered = sorted(messages.values(), key=lambda m: m["uid"])
+    return {"uidvalidity": int(validity), "messages": ordered}
 
 
 def snapshot(port, out):
@@ -227,7 +229,8 @@ def log_rows(db):
             "SELECT OrgMessage, Id, Status, ReceivedDate, ReceivedTime FROM Msg"):
         digest = log_key(org)
         if digest in rows:
-            fail(f"the log holds the message {digest[:12]} twice (Ids {rows[digest][0]} and {ident})")
+            fail(f"the log holds the message {digest[:12]} twice "
+                 f"(Ids {rows[digest][0]} and {ident})")
         rows[digest] = (ident, status, day.decode(), time.decode())
     con.close()
     return rows
@@ -290,7 +293,8 @@ def verify(before_path, after_path, db, rules_path, rows_path):
         if row[1] != (1 if box == SPAM_BOX else 0):
             faults.append(f"{box} UID {m['uid']} is logged with Status {row[1]} (Id {row[0]})")
         if (row[2], row[3]) != received_text(m["date"]):
-            faults.append(f"{box} UID {m['uid']} received {m['date']} is logged as {row[2]} {row[3]}")
+            faults.append(f"{box} UID {m['uid']} received {m['date']} "
+                          f"is logged as {row[2]} {row[3]}")
     # The rules must have hit: every message from a ruled sender, and the one
     # that carries the rule's words, is spam.
     senders = set()
