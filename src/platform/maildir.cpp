@@ -532,11 +532,13 @@ bool ReadKeywords(const std::string& folder, KeywordNames& names) {
 // The name a message takes in .Spam, so that Dovecot shows it with the same
 // keywords there: each keyword letter becomes the index the spam folder
 // gives that keyword, and a keyword new to the spam folder is added to its
-// dovecot-keywords under Dovecot's own lock (the file name plus ".lock",
-// created exclusively, then renamed over the file). A letter the inbox names
-// no keyword (or one finding no free index) is dropped rather than shown as
-// another keyword. Without the inbox's dovecot-keywords the letters are not
-// Dovecot's and the name stays; so it does when the lock stays taken.
+// dovecot-keywords. The whole map is written to dovecot-keywords.lock
+// (created exclusively, so two scans never interleave) and renamed over the
+// file, as Dovecot replaces it; Dovecot does not wait for that lock, so a
+// client adding a keyword in the same instant may win. A letter the inbox
+// names no keyword (or one finding no free index) is dropped rather than
+// shown as another keyword. Without the inbox's dovecot-keywords the letters
+// are not Dovecot's and the name stays; so it does when the lock stays taken.
 std::string SpamFileName(const std::string& inbox, const std::string& fileName) {
   const std::size_t info = fileName.rfind(":2,");
   if (info == std::string::npos) return fileName;
