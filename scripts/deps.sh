@@ -6,6 +6,8 @@
 #   deps.sh bench   that, plus the peers and tools of the benchmark scripts
 #   deps.sh package what building, then installing and checking the .deb
 #                   needs (tests/install/run.sh)
+#   deps.sh peers   only the real servers the peer tests talk to (Dovecot with
+#                   its delivery agent and doveadm) and the Python they use
 set -euo pipefail
 
 build_pkgs=(g++ cmake ninja-build pkg-config libstemmer-dev libcli11-dev libsqlite3-dev libgmime-3.0-dev libcpp-httplib-dev nlohmann-json3-dev xdg-utils)
@@ -14,11 +16,14 @@ test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-de
 bench_pkgs=(bogofilter time)
 # CPack's dependency list (dpkg-shlibdeps, file), the man page and unit checks.
 package_pkgs=(dpkg-dev file man-db groff-base systemd)
+peer_pkgs=(dovecot-imapd python3)
 
 want=("${build_pkgs[@]}")
 [ "${1:-build}" = test ] && want+=("${test_pkgs[@]}")
 [ "${1:-build}" = bench ] && want+=("${test_pkgs[@]}" "${bench_pkgs[@]}")
 [ "${1:-build}" = package ] && want+=("${package_pkgs[@]}")
+# The peer tests run a program built before: they need no build tools.
+[ "${1:-build}" = peers ] && want=("${peer_pkgs[@]}")
 
 missing=()
 for p in "${want[@]}"; do

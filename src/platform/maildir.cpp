@@ -6,11 +6,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -491,14 +495,112 @@ bool MailStore::FindRow(const MailRow& row, std::string& subfolder, std::string&
   return false;
 }
 
+namespace {
+
+// Dovecot keeps a message's custom keywords as the letters a-z among its
+// flags, each the index of a line "N name" of the folder's dovecot-keywords:
+// a letter names a keyword only within its own folder.
+constexpr int kMaxKeywords = 26;
+using KeywordNames = std::array<std::string, kMaxKeywords>;
+
+bool ReadKeywords(const std::string& folder, KeywordNames& names) {
+  names = {};
+  std::string text;
+  {
+    UniqueFd fd(::open((folder + "/dovecot-keywords").c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (!fd) return false;
+    char chunk[4096];
+    std::size_t got = 0;
+    while (ReadFull(fd.get(), chunk, sizeof chunk, got) && got > 0) text.append(chunk, got);
+  }
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string_view line = std::string_view(text).substr(at, end - at);
+    at = end + 1;
+    const std::size_t space = line.find(' ');
+    if (space == std::string_view::npos) continue;
+    int index = -1;
+    const auto [stop, error] = std::from_chars(line.data(), line.data() + space, index);
+    if (error == std::errc() && stop == line.data() + space && index >= 0 && index < kMaxKeywords)
+      names[index] = line.substr(space + 1);
+  }
+  return true;
+}
+
+// The name a message takes in .Spam, so that Dovecot shows it with the same
+// keywords there: each keyword letter becomes the index the spam folder
+// gives that keyword, and a keyword new to the spam folder is added to its
+// dovecot-keywords. The whole map is written to dovecot-keywords.lock
+// (created exclusively, so two scans never interleave) and renamed over the
+// file, as Dovecot replaces it; Dovecot does not wait for that lock, so a
+// client adding a keyword in the same instant may win. A letter the inbox
+// names no keyword (or one finding no free index) is dropped rather than
+// shown as another keyword. Without the inbox's dovecot-keywords the letters
+// are not Dovecot's and the name stays; so it does when the lock stays taken.
+std::string SpamFileName(const std::string& inbox, const std::string& fileName) {
+  const std::size_t info = fileName.rfind(":2,");
+  if (info == std::string::npos) return fileName;
+  const std::string flags = fileName.substr(info + 3);
+  KeywordNames from, to;
+  if (std::none_of(flags.begin(), flags.end(), [](char c) { return c >= 'a' && c <= 'z'; }) ||
+      !ReadKeywords(inbox, from))
+    return fileName;
+  const std::string spam = inbox + "/.Spam";
+  const std::string lock = spam + "/dovecot-keywords.lock";
+  UniqueFd fd;
+  for (int attempt = 0; attempt < 20 && !fd; ++attempt) {
+    fd = UniqueFd(::open(lock.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600));
+    if (!fd && errno != EEXIST) return fileName;
+    if (!fd) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!fd) return fileName;
+  ReadKeywords(spam, to);
+  bool added = false;
+  std::string kept;
+  for (const char c : flags) {
+    if (c < 'a' || c > 'z') {
+      kept += c;
+      continue;
+    }
+    const std::string& name = from[c - 'a'];
+    if (name.empty()) continue;
+    auto slot = std::find(to.begin(), to.end(), name);
+    if (slot == to.end()) {
+      slot = std::find(to.begin(), to.end(), std::string());
+      if (slot == to.end()) continue;
+      *slot = name;
+      added = true;
+    }
+    kept += static_cast<char>('a' + (slot - to.begin()));
+  }
+  bool written = !added;
+  if (added) {
+    std::string text;
+    for (int i = 0; i < kMaxKeywords; ++i)
+      if (!to[i].empty()) text += std::to_string(i) + " " + to[i] + "\n";
+    written = ::write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+              ::rename(lock.c_str(), (spam + "/dovecot-keywords").c_str()) == 0;
+  }
+  if (!written || !added) ::unlink(lock.c_str());
+  if (!written) return fileName;
+  std::sort(kept.begin(), kept.end());
+  kept.erase(std::unique(kept.begin(), kept.end()), kept.end());
+  return fileName.substr(0, info + 3) + kept;
+}
+
+}  // namespace
+
 bool MailStore::MoveToSpam(const MailRow& row) {
   std::string subfolder, fileName;
   // A mail client may rename the message (new flags, new/ to cur/) at any
   // moment: follow it a few times, then give up.
   for (int attempt = 0; attempt < 4; ++attempt) {
     if (!FindRow(row, subfolder, fileName)) return false;
-    const MoveResult r = RenameNoReplace(path_ + "/" + subfolder + "/" + fileName,
-                                         path_ + "/.Spam/" + subfolder + "/" + fileName);
+    const MoveResult r =
+        RenameNoReplace(path_ + "/" + subfolder + "/" + fileName,
+                        path_ + "/.Spam/" + subfolder + "/" + SpamFileName(path_, fileName));
     if (r == MoveResult::kMoved) return true;
     if (r == MoveResult::kFailed) return false;
   }

@@ -78,7 +78,8 @@ class MailStore {
   // Whether the message is still in the inbox (under its name, or renamed).
   bool StillThere(const MailRow& row) const;
   // Moves the message into .Spam/<subfolder>/ by rename, name and flags
-  // kept; a message renamed meanwhile (new flags, new/ to cur/) is found
+  // kept (Dovecot's keyword letters renamed to the spam folder's, so the
+  // keywords stay the same); a message renamed meanwhile (new flags, new/ to cur/) is found
   // again by its entry id and inode, never mistaken for another file with
   // the same unique part. A failed rename leaves it where it was.
   bool MoveToSpam(const MailRow& row);

@@ -282,6 +282,36 @@ TEST(SpamFolder, CreatedThenMovesKeepOrRefuse) {
   EXPECT_EQ(box.Listing(), "2:five,ham,");
 }
 
+// Dovecot's keyword letters name a keyword only within their folder: moved
+// to .Spam they take the spam folder's letters for the same names.
+TEST(SpamFolder, DovecotKeywordsKeepTheirNames) {
+  Inbox box, plain;
+  box.Put("dovecot-keywords", "0 $Forwarded\n1 $NotJunk\n2 Project_X\n");
+  ASSERT_TRUE(box.store.OpenSpamFolder());
+  box.Put(".Spam/dovecot-keywords", "0 Project_X\n2 Other\n");
+  const struct {
+    const char* name;   // in the inbox's cur/
+    const char* moved;  // its name in .Spam/cur/
+  } cases[] = {
+      {"1.M1.h:2,FSa", "1.M1.h:2,FSb"},  // a name new to .Spam takes the first free index
+      {"2.M2.h:2,bc", "2.M2.h:2,ad"},    // an existing name keeps its index there
+      {"3.M3.h:2,Sd", "3.M3.h:2,S"},     // no name in the inbox: dropped
+      {"4.M4.h:2,RS", "4.M4.h:2,RS"},   {"5.M5.h", "5.M5.h"},
+  };
+  for (const auto& c : cases) box.Put(std::string("cur/") + c.name, Message(c.name));
+  for (const MailRow& row : box.Rows()) EXPECT_TRUE(box.store.MoveToSpam(row)) << row.fileName;
+  for (const auto& c : cases) EXPECT_TRUE(fs::exists(box.path + "/.Spam/cur/" + c.moved)) << c.name;
+  EXPECT_EQ(ReadAll(box.path + "/.Spam/dovecot-keywords"),
+            "0 Project_X\n1 $Forwarded\n2 Other\n3 $NotJunk\n");
+  EXPECT_FALSE(fs::exists(box.path + "/.Spam/dovecot-keywords.lock"));
+
+  // Without a dovecot-keywords the letters are not Dovecot's: kept as they are.
+  plain.Put("cur/6.M6.h:2,Sa", Message("plain"));
+  ASSERT_TRUE(plain.store.OpenSpamFolder());
+  EXPECT_TRUE(plain.store.MoveToSpam(plain.Rows().at(0)));
+  EXPECT_TRUE(fs::exists(plain.path + "/.Spam/cur/6.M6.h:2,Sa"));
+}
+
 // Permissions bind ordinary users only; the test suite also runs as one. A
 // spam folder that cannot be made is the scan's test (a file in its way).
 TEST(Permissions, AnUnreadableMessageIsARowWithoutColumns) {
