@@ -68,6 +68,15 @@ else
   echo "== install: FAILED"
   failed=$((failed + 1))
 fi
+# A real Dovecot on loopback: the scan files into the Maildir it serves, read
+# back over IMAP. Skipped with a line when Dovecot is missing, unless CI is set.
+echo "== dovecot: the scan against a real IMAP server"
+if "$root/tests/peers/dovecot.sh" "$build/release"; then
+  passed=$((passed + 1))
+else
+  echo "== dovecot: FAILED"
+  failed=$((failed + 1))
+fi
 suite sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang-14 \
   -DCMAKE_CXX_COMPILER=clang++-14 -DVARNOX_TESTS=ON -DVARNOX_SANITIZE=ON \
   -DVARNOX_SANITIZE_THREAD=OFF -DVARNOX_FUZZ=ON -DVARNOX_BENCH=OFF
