@@ -112,9 +112,22 @@ std::vector<SpoolWatcher::Candidate> SpoolWatcher::CompleteFiles(LookReport& rep
   const std::string incoming = spool_ + "/incoming";
   DirPtr dir(::opendir(incoming.c_str()));
   if (!dir) {
+    const int error = errno;
     seen_.clear();
+    // Once, not every second: a spool removed or not yet made by smsd is no
+    // reason to stop, and its files are taken when it is there again.
+    if (!incomingUnreadable_)
+      std::fprintf(stderr,
+                   "varnox rulehook: cannot read the SMS spool folder %s: %s; received SMS are "
+                   "handled once it is there again\n",
+                   incoming.c_str(), std::strerror(error));
+    incomingUnreadable_ = true;
     return complete;
   }
+  if (incomingUnreadable_)
+    std::fprintf(stderr, "varnox rulehook: the SMS spool folder %s is there again\n",
+                 incoming.c_str());
+  incomingUnreadable_ = false;
   while (const dirent* e = ::readdir(dir.get())) {
     const std::string name = e->d_name;
     // Hidden names are work files of whoever writes the spool.

@@ -82,6 +82,7 @@ class SpoolWatcher {
   std::map<std::string, Seen> seen_;             // incoming/ at the previous look
   std::set<std::string> reported_;               // files whose trouble was told once
   std::map<std::string, int> resting_;           // files not moved: looks left before the next try
+  bool incomingUnreadable_ = false;              // told once until incoming/ can be read again
 };
 
 }  // namespace varnox::rulehook

@@ -49,6 +49,12 @@ int RunRecheck(const StorageOptions& o) {
     return 1;
   int status = 0;
   for (const RecheckCount& c : counts) {
+    if (!c.error.empty()) {
+      std::fprintf(stderr, "varnox: %s could not be checked again: %s\n", c.path.c_str(),
+                   c.error.c_str());
+      status = 1;
+      continue;
+    }
     std::printf("%s: %d checked, %d changed\n", OneLine(LogName(c.path)).c_str(), c.checked,
                 c.changed);
     if (c.failed > 0) {

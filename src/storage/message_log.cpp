@@ -34,6 +34,15 @@ std::string_view Unquoted(std::string_view text, std::string& scratch) {
   return scratch;
 }
 
+// What the user does about a log SQLite does not read as a database: the
+// program cannot mend it, and only the scan's own file name brings a new one.
+const char* Remedy(std::string_view error) {
+  const bool damaged = error.find("not a database") != std::string_view::npos ||
+                       error.find("malformed") != std::string_view::npos;
+  return damaged ? "; move it away, and the next scan logs the messages of the store's inbox anew"
+                 : "";
+}
+
 void TraceLine(std::string_view line) {
   Trace(line);
   Trace("\r\n");
@@ -95,8 +104,9 @@ void MessageLog::ReportFailure(const std::string& store, const std::string& path
   // Once until the log works again: a broken log would otherwise be told for
   // every message of every pass. Never the message itself: it is private.
   if (!failing_.insert(key).second) return;
-  std::fprintf(stderr, "varnox: the message log of the store %s (%s) cannot be used: %s\n",
-               store.c_str(), path.empty() ? kNoDataFolder : path.c_str(), error.c_str());
+  std::fprintf(stderr, "varnox: the message log of the store %s (%s) cannot be used: %s%s\n",
+               store.c_str(), path.empty() ? kNoDataFolder : path.c_str(), error.c_str(),
+               Remedy(error));
 }
 
 void MessageLog::ReportWorking(const std::string& path) {
@@ -159,6 +169,8 @@ int MessageLog::MAPICreateLog(const std::string& store) {
       Database& db = *lease.db;
       // Result 1 is the table that exists already.
       const int created = db.Exec(MsgCreateStatement(), &error);
+      // "Already exists" is no failure, and no reason for a later one.
+      if (created == 1) error.clear();
       const bool ready = (created == SQLITE_OK || created == 1) && WriteTransaction(db, [&] {
                            return db.Exec(kIndexStatements, &error) == SQLITE_OK;
                          });
@@ -204,11 +216,10 @@ bool MessageLog::MAPIExists(const std::string& store, std::string_view rawBody, 
       return false;
     }
     const bool found = FindOn(*lease.db, lease.conn->find, hash, id, status, tokens, error);
-    if (error.empty()) {
-      ReportWorking(path);
-    } else {
-      ReportFailure(store, path, error);
-    }
+    // A log that is read but cannot be written (a full disk, a read-only
+    // folder) is not working again: only a write says so, or its failure
+    // would be told anew for every message.
+    if (!error.empty()) ReportFailure(store, path, error);
     return found;
   } catch (const std::exception&) {
     Trace("MAPIExists Error 1");
@@ -475,8 +486,8 @@ bool MessageLog::MAPIGetNextMessage(int mode, const std::string& path, int takeS
 bool MessageLog::OpenCursor(const std::string& path, int takeSms, int takeMms, int takeOther,
                             int dayCount, int spam, int normal) {
   CloseCursor();
-  std::string error;
-  if (const int rc = cursorDb_.Open(path, error); rc != SQLITE_OK && rc != 1) {
+  cursorError_.clear();
+  if (const int rc = cursorDb_.Open(path, cursorError_); rc != SQLITE_OK && rc != 1) {
     TraceLine("ERROR in MAPIGetNextMessage : 1");
     return false;
   }
@@ -507,6 +518,7 @@ bool MessageLog::OpenCursor(const std::string& path, int takeSms, int takeMms, i
         condition + ";";
   }
   if (sql.empty() || cursorDb_.Prepare(sql, cursor_) != SQLITE_OK) {
+    if (!sql.empty()) cursorError_ = cursorDb_.ErrorMessage();
     CloseCursor();
     return false;
   }
@@ -547,6 +559,11 @@ bool MessageLog::NextCursorRow(LogRow& row) {
   }
   CloseCursor();
   return false;
+}
+
+std::string MessageLog::CursorError() {
+  std::lock_guard<std::mutex> guard(cursorMutex_);  // guards cursorError_
+  return cursorError_;
 }
 
 void MessageLog::CloseCursor() {

@@ -94,6 +94,9 @@ class MessageLog {
   // next row (false at the end, which closes it), 1 closes it.
   bool MAPIGetNextMessage(int mode, const std::string& path, int takeSms, int takeMms,
                           int takeOther, int dayCount, int spam, int normal, LogRow& row);
+  // Why the cursor's last opening failed (SQLite's message), empty after one
+  // that worked.
+  std::string CursorError();
 
   // The logs (their paths) that could not be opened, queried or written at
   // some time during this run, in name order. A log that fails is said once
@@ -143,9 +146,10 @@ class MessageLog {
   mutable std::mutex entriesMutex_;  // guards entries_: the viewer fills and reads it
   std::vector<LogEntry> entries_;
 
-  std::mutex cursorMutex_;  // guards cursorDb_ and cursor_
+  std::mutex cursorMutex_;  // guards cursorDb_, cursor_ and cursorError_
   Database cursorDb_;
   Statement cursor_;
+  std::string cursorError_;
 };
 
 }  // namespace varnox

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <string_view>
 
 #include "storage/classify.h"
 
@@ -38,10 +39,15 @@ std::optional<unsigned> RecheckLogs(DataLocations& locations, MessageLog& log, S
   locations.EnumLogDatabases(0, path);
   while (!stopped && locations.EnumLogDatabases(1, path)) {
     LogRow row;
-    // Databases without a log table (the rules) do not open a cursor.
-    if (!log.MAPIGetNextMessage(0, path, 1, 1, 1, -1, 1, 1, row)) continue;
+    // The rules database has no log table; any other database that opens no
+    // cursor is a log that cannot be read, and is named.
+    if (!log.MAPIGetNextMessage(0, path, 1, 1, 1, -1, 1, 1, row)) {
+      const bool rules = std::string_view(path).ends_with(kRulesFile);
+      if (!rules && counts) counts->push_back(RecheckCount{path, 0, 0, 0, log.CursorError()});
+      continue;
+    }
     const bool sms = IsSmsLogPath(path);
-    RecheckCount count{path};
+    RecheckCount count{path, 0, 0, 0, {}};
     std::vector<StatusChange> pending;
     const auto write = [&] {
       if (pending.empty()) return;

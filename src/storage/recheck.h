@@ -19,9 +19,10 @@ namespace varnox {
 // What the re-check did to one log database.
 struct RecheckCount {
   std::string path;
-  int checked = 0;  // rows classified again
-  int changed = 0;  // rows whose verdict was written anew
-  int failed = 0;   // changed verdicts that could not be written
+  int checked = 0;    // rows classified again
+  int changed = 0;    // rows whose verdict was written anew
+  int failed = 0;     // changed verdicts that could not be written
+  std::string error;  // why the log could not be read at all
 };
 
 // Loads the rules, then classifies every row (its logged address field and

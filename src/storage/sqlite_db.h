@@ -123,7 +123,10 @@ bool WriteTransaction(Database& db, Fn fn) {
     throw;
   }
   if (ok && db.Exec("COMMIT;") == SQLITE_OK) return true;
-  db.Exec("ROLLBACK;");
+  // A COMMIT that failed on a full disk or a write error has rolled back
+  // already: another ROLLBACK would only replace SQLite's reason, which the
+  // caller reports, with "no transaction is active".
+  if (sqlite3_get_autocommit(db.get()) == 0) db.Exec("ROLLBACK;");
   return false;
 }
 

@@ -209,10 +209,19 @@ TEST_F(SpoolWatcherTest, NothingIsLostWhileTheLogOrTheSpoolIsMissing) {
   EXPECT_TRUE(Incoming().empty());
   EXPECT_EQ(Requests(), "7\n1\n");  // appended, never truncated
 
-  // A spool that went away is no error either, and is not made again.
+  // A spool that went away is no error either, and is not made again; it is
+  // told once, and watched again once it is back.
   fs::remove_all(spool);
+  testing::internal::CaptureStderr();
   EXPECT_EQ(LookTwice().logged, 0);
+  const std::string gone = testing::internal::GetCapturedStderr();
   EXPECT_FALSE(fs::exists(spool));
+  EXPECT_NE(gone.find("cannot read the SMS spool folder " + spool + "/incoming"), std::string::npos)
+      << gone;
+  EXPECT_EQ(gone.find(spool), gone.rfind(spool)) << gone;
+  fs::create_directories(spool + "/incoming");
+  Drop("modem1.back", SmsFile("4917", "after the spool came back"), 1);
+  EXPECT_EQ(LookTwice().logged, 1);
 }
 
 TEST_F(SpoolWatcherTest, AFileThatCannotBeMovedIsLoggedOnceAndTriedAgainLater) {

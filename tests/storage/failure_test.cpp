@@ -2,11 +2,17 @@
 // what stays in force, what waits, and what is said.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <filesystem>
+#include <functional>
+#include <memory>
 
 #include "rulehook/spool_watcher.h"
 #include "storage/classify.h"
 #include "storage/init_storage.h"
+#include "storage/recheck.h"
 #include "storage/rule_store.h"
 #include "support/storage_helpers.h"
 #include "support/temp_root.h"
@@ -112,7 +118,86 @@ TEST_F(Failures, ADamagedMessageLogIsToldOnceWithoutTheMessage) {
   EXPECT_EQ(Count(text, "private words"), 0u) << text;
   EXPECT_EQ(Count(text, log), 1u) << text;
   EXPECT_NE(text.find("not a database"), std::string::npos) << text;
+  // The program cannot mend it: the message says what the user does.
+  EXPECT_NE(text.find("move it away"), std::string::npos) << text;
   EXPECT_EQ(logs.FailedLogs(), std::vector<std::string>{log});
+
+  // The re-check names it too, and goes on with the logs it can read.
+  std::vector<RecheckCount> counts;
+  ASSERT_TRUE(RecheckLogs(storage.locations, logs, storage.smsLog, storage.rules, table, &counts));
+  std::string named;
+  for (const RecheckCount& c : counts)
+    named += c.path.substr(data.size()) + (c.error.empty() ? " read; " : " " + c.error + "; ");
+  EXPECT_NE(named.find("Home.db file is not a database;"), std::string::npos) << named;
+  EXPECT_NE(named.find(std::string(kSmsLogFile) + " read;"), std::string::npos) << named;
+}
+
+// A write that fails is told with SQLite's reason for it, not with what an
+// earlier statement or the clean-up after the failure said.
+TEST_F(Failures, AFailedWriteIsToldWithItsOwnReason) {
+  const std::string log = data + "Home.db";
+  MessageLog(storage.locations).MAPICreateLog("Home");
+  const std::string big(300000, 'x');
+  const struct {
+    const char* fault;
+    std::function<std::function<void()>()> arrange;  // returns the undoing
+    bool add;  // whether a message is added, or the log only made ready
+    const char* reason;
+  } cases[] = {
+      {"another process holds the log",
+       [&] {
+         auto holder = std::make_shared<Database>();
+         std::string error;
+         holder->Open(log, error);
+         holder->Exec("BEGIN EXCLUSIVE;");
+         return std::function<void()>([holder] { holder->Exec("COMMIT;"); });
+       },
+       false, "database is locked"},
+      // A file-size limit, with SIGXFSZ ignored: writes fail with EFBIG, as
+      // on a full disk.
+      {"the disk is full",
+       [&] {
+         rlimit old{};
+         getrlimit(RLIMIT_FSIZE, &old);
+         rlimit small = old;
+         small.rlim_cur = fs::file_size(log) + 65536;
+         setrlimit(RLIMIT_FSIZE, &small);
+         const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+         return std::function<void()>([old, handler] {
+           setrlimit(RLIMIT_FSIZE, &old);
+           std::signal(SIGXFSZ, handler);
+         });
+       },
+       true, "disk I/O error"},
+  };
+  for (const auto& c : cases) {
+    MessageLog logs(storage.locations);
+    const auto undo = c.arrange();
+    testing::internal::CaptureStderr();
+    logs.MAPICreateLog("Home");
+    // Two messages, each looked up and then added, as the scan does.
+    for (int i = 0; c.add && i < 2; ++i) {
+      const std::string body = big + std::to_string(i);
+      int id = 0, status = 0;
+      std::string tokens;
+      EXPECT_FALSE(logs.MAPIExists("Home", body, id, status, tokens));
+      EXPECT_FALSE(logs.MAPIAdd("Home", "Ann", "ann@example.org", "s", body, body, body, "", 0, "d",
+                                "t", id))
+          << c.fault;
+    }
+    const std::string said = testing::internal::GetCapturedStderr();
+    undo();
+    EXPECT_EQ(Count(said, log), 1u) << c.fault << ": told once: " << said;
+    EXPECT_NE(said.find(log + ") cannot be used: " + c.reason), std::string::npos)
+        << c.fault << ": " << said;
+    EXPECT_EQ(said.find("already exists"), std::string::npos) << c.fault << ": " << said;
+    EXPECT_EQ(said.find("no transaction"), std::string::npos) << c.fault << ": " << said;
+  }
+  // Once the fault is gone, the same message is logged.
+  int id = 0;
+  EXPECT_TRUE(
+      MessageLog(storage.locations)
+          .MAPIAdd("Home", "Ann", "ann@example.org", "s", big, big, big, "", 0, "d", "t", id));
 }
 
 }  // namespace
