@@ -13,7 +13,7 @@ set -euo pipefail
 build_pkgs=(g++ cmake ninja-build pkg-config libstemmer-dev libcli11-dev libsqlite3-dev libgmime-3.0-dev libcpp-httplib-dev nlohmann-json3-dev xdg-utils)
 test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev sqlite3 npm chromium)
 
-bench_pkgs=(bogofilter time)
+bench_pkgs=(bogofilter time spamassassin spamc)
 # CPack's dependency list (dpkg-shlibdeps, file), the man page and unit checks.
 package_pkgs=(dpkg-dev file man-db groff-base systemd)
 peer_pkgs=(dovecot-imapd python3)
