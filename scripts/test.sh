@@ -52,31 +52,28 @@ suite() {  # suite NAME CMAKE-ARGS...
 # the same folder chose (./scripts/run.sh shares build/release with tests off).
 suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNOX_TESTS=ON -DVARNOX_BENCH=ON \
   -DVARNOX_SANITIZE=OFF -DVARNOX_SANITIZE_THREAD=OFF -DVARNOX_FUZZ=OFF
-# The browser walk through the window, once, on the release build.
-echo "== browser: walk through the window"
-if [ -x "$build/release/bin/varnox" ] && "$root/tests/e2e/run.sh" "$build/release"; then
-  passed=$((passed + 1))
-else
-  echo "== browser: FAILED"
-  failed=$((failed + 1))
-fi
+# Script tests, once each, on the release build; each counts as one.
+step() {  # step NAME WHAT CMD...
+  local name=$1 what=$2
+  shift 2
+  echo "== $name: $what"
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    echo "== $name: FAILED"
+    failed=$((failed + 1))
+  fi
+}
+step browser "walk through the window" "$root/tests/e2e/run.sh" "$build/release"
 # The .deb, installed with dpkg -i in a throwaway overlay, and its program.
-echo "== install: package, dpkg -i, the installed program"
-if "$root/tests/install/run.sh" "$build/release"; then
-  passed=$((passed + 1))
-else
-  echo "== install: FAILED"
-  failed=$((failed + 1))
-fi
+step install "package, dpkg -i, the installed program" "$root/tests/install/run.sh" "$build/release"
 # A real Dovecot on loopback: the scan files into the Maildir it serves, read
 # back over IMAP. Skipped with a line when Dovecot is missing, unless CI is set.
-echo "== dovecot: the scan against a real IMAP server"
-if "$root/tests/peers/dovecot.sh" "$build/release"; then
-  passed=$((passed + 1))
-else
-  echo "== dovecot: FAILED"
-  failed=$((failed + 1))
-fi
+step dovecot "the scan against a real IMAP server" "$root/tests/peers/dovecot.sh" "$build/release"
+# Kills, locks, a read-only data folder, a full disk, a garbage log and a
+# removed spool, in the short form (tests/faults/run.sh BUILD --long: 100 kills).
+step faults "kills, locks, read-only, full disk, garbage, spool" \
+  "$root/tests/faults/run.sh" "$build/release"
 suite sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang-14 \
   -DCMAKE_CXX_COMPILER=clang++-14 -DVARNOX_TESTS=ON -DVARNOX_SANITIZE=ON \
   -DVARNOX_SANITIZE_THREAD=OFF -DVARNOX_FUZZ=ON -DVARNOX_BENCH=OFF

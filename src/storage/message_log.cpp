@@ -137,6 +137,14 @@ MessageLog::Lease MessageLog::Acquire(const std::string& path, std::string& erro
     conn = slot;
   }
   Lease lease{conn, std::unique_lock<std::mutex>(conn->mutex), nullptr};
+  // SQLite opens a log it cannot write read-only, and it stays so: open it
+  // anew each time, so that it works once its folder can be written again.
+  if (conn->db.IsOpen() && sqlite3_db_readonly(conn->db.get(), "main") == 1) {
+    conn->find.Forget();
+    conn->maxId.Forget();
+    conn->insert.Forget();
+    conn->db.Close();
+  }
   if (!conn->db.IsOpen()) {
     const int rc = conn->db.Open(path, error);
     if (rc != SQLITE_OK && rc != 1) return lease;
@@ -155,7 +163,33 @@ MessageLog::Lease MessageLog::AcquireStore(const std::string& store, std::string
     error = kNoDataFolder;
     return {};
   }
-  return Acquire(path, error);
+  Lease lease = Acquire(path, error);
+  bool unready = false;
+  {
+    std::lock_guard<std::mutex> guard(failuresMutex_);
+    unready = unready_.count(path) > 0;
+  }
+  // A log that could not be made when its store was found (a read-only or
+  // full data folder) is made at its next use, once that works.
+  if (lease.db != nullptr && unready) {
+    std::string why;
+    if (MakeReady(*lease.db, why)) {
+      std::lock_guard<std::mutex> guard(failuresMutex_);
+      unready_.erase(path);
+    }
+  }
+  return lease;
+}
+
+bool MessageLog::MakeReady(Database& db, std::string& error) {
+  // Result 1 is the table that exists already, which is no failure.
+  const int created = db.Exec(MsgCreateStatement(), &error);
+  if (created == 1) error.clear();
+  const bool ready = (created == SQLITE_OK || created == 1) && WriteTransaction(db, [&] {
+                       return db.Exec(kIndexStatements, &error) == SQLITE_OK;
+                     });
+  if (!ready && error.empty()) error = db.ErrorMessage();
+  return ready;
 }
 
 int MessageLog::MAPICreateLog(const std::string& store) {
@@ -163,21 +197,18 @@ int MessageLog::MAPICreateLog(const std::string& store) {
     std::string path, error;
     if (!LogPath(store, path)) {
       ReportFailure(store, path, kNoDataFolder);
-    } else if (Lease lease = Acquire(path, error); lease.db == nullptr) {
-      ReportFailure(store, path, error);
     } else {
-      Database& db = *lease.db;
-      // Result 1 is the table that exists already.
-      const int created = db.Exec(MsgCreateStatement(), &error);
-      // "Already exists" is no failure, and no reason for a later one.
-      if (created == 1) error.clear();
-      const bool ready = (created == SQLITE_OK || created == 1) && WriteTransaction(db, [&] {
-                           return db.Exec(kIndexStatements, &error) == SQLITE_OK;
-                         });
-      if (!ready) {
-        if (error.empty()) error = db.ErrorMessage();
-        ReportFailure(store, path, error);
+      Lease lease = Acquire(path, error);
+      const bool ready = lease.db != nullptr && MakeReady(*lease.db, error);
+      {
+        std::lock_guard<std::mutex> guard(failuresMutex_);
+        if (ready) {
+          unready_.erase(path);
+        } else {
+          unready_.insert(path);
+        }
       }
+      if (!ready) ReportFailure(store, path, error);
     }
   } catch (const std::exception&) {
     return 0;

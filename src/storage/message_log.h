@@ -129,6 +129,8 @@ class MessageLog {
   void ReportWorking(const std::string& path);
   Lease Acquire(const std::string& path, std::string& error);
   Lease AcquireStore(const std::string& store, std::string& error);
+  // Makes the log's table and indexes on db; false with SQLite's reason.
+  static bool MakeReady(Database& db, std::string& error);
   bool OpenCursor(const std::string& path, int takeSms, int takeMms, int takeOther, int dayCount,
                   int spam, int normal);
   bool NextCursorRow(LogRow& row);
@@ -139,9 +141,10 @@ class MessageLog {
   std::mutex connectionsMutex_;  // guards connections_ (the map, not the connections)
   std::map<std::string, std::shared_ptr<Connection>> connections_;
 
-  mutable std::mutex failuresMutex_;  // guards failing_ and failed_
+  mutable std::mutex failuresMutex_;  // guards failing_, failed_ and unready_
   std::set<std::string> failing_;     // logs failing now, told once already
   std::set<std::string> failed_;      // every log that failed during the run
+  std::set<std::string> unready_;     // logs whose table could not be made yet
 
   mutable std::mutex entriesMutex_;  // guards entries_: the viewer fills and reads it
   std::vector<LogEntry> entries_;

@@ -105,6 +105,8 @@ class CachedStatement {
     if (!stmt_.IsPrepared() && db.Prepare(sql, stmt_) != SQLITE_OK) return Use(nullptr);
     return Use(&stmt_);
   }
+  // Finalized, to be prepared again on the next Get (before its database closes).
+  void Forget() { stmt_.Finalize(); }
 
  private:
   Statement stmt_;

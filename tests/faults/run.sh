@@ -15,7 +15,8 @@
 # Usage: run.sh BUILD_DIR [--long]   (--long: 100 kills instead of 10)
 #   VARNOX_FAULTS="kill lock ..."  runs only these faults
 #   VARNOX_FAULT_KEEP=1            keeps the work folder for a look afterwards
-# Needs root (mount, setpriv), sqlite3 and the corpus the build was made with.
+# Needs root (mount, setpriv; skipped without it unless CI is set), sqlite3
+# and the corpus the build was made with.
 set -uo pipefail
 
 [ $# -ge 1 ] || { echo "usage: $0 BUILD_DIR [--long]" >&2; exit 2; }
@@ -35,7 +36,12 @@ done
 for tool in sqlite3 setpriv sha256sum timeout; do
   command -v "$tool" >/dev/null || { echo "FAILED: $tool is missing (scripts/deps.sh test)"; exit 1; }
 done
-[ "$(id -u)" -eq 0 ] || { echo "FAILED: run as root (mount, setpriv)"; exit 1; }
+if [ "$(id -u)" -ne 0 ]; then
+  # CI runs as root; elsewhere a user's test run skips what it cannot do.
+  [ -n "${CI:-}" ] && { echo "FAILED: run as root (mount, setpriv)"; exit 1; }
+  echo "== faults: skipped: needs root (mount, setpriv); run it with sudo"
+  exit 0
+fi
 
 work=$(mktemp -d /tmp/varnox-faults.XXXXXX)
 chmod 755 "$work"  # user 65534 walks through it
@@ -97,11 +103,13 @@ echo "== faults: $count messages in two stores"
 
 # deliver ROOT [half|rest|all]: copies the messages into the stores' new/.
 # half: every other one; rest: the others.
+# STORES (default "Home Work"): only these stores are made and delivered to.
 deliver() {
-  local root=$1 part=${2:-all} i=0 store sha md4 name
-  mkdir -p "$root"/Mail/{Home,Work}/{new,cur,tmp}
+  local root=$1 part=${2:-all} stores=${3:-Home Work} i=0 store sha md4 name s
+  for s in $stores; do mkdir -p "$root/Mail/$s"/{new,cur,tmp}; done
   while read -r store sha md4 name; do
     i=$((i + 1))
+    [[ " $stores " == *" $store "* ]] || continue
     if [ "$part" = half ] && [ $((i % 2)) -eq 0 ]; then continue; fi
     if [ "$part" = rest ] && [ $((i % 2)) -eq 1 ]; then continue; fi
     cp -p "$delivered/$store/$name" "$root/Mail/$store/new/$name"
@@ -183,12 +191,13 @@ verify() {
   return 0
 }
 
-# told_once ERRFILE WHAT: each failing log is told once, not per message.
+# told_once ERRFILE WHAT [MAX]: each failing log is told once (at most MAX
+# times), not per message.
 told_once() {
   local worst
   worst=$(grep -o '([^()]*) cannot be used' "$1" | sort | uniq -c | sort -rn | head -n 1)
-  [ -z "$worst" ] || [ "$(awk '{print $1}' <<<"$worst")" -eq 1 ] ||
-    { fail "$2: told more than once: $worst"; return 1; }
+  [ -z "$worst" ] || [ "$(awk '{print $1}' <<<"$worst")" -le "${3:-1}" ] ||
+    { fail "$2: told more than ${3:-1} times: $worst"; return 1; }
 }
 
 # run_ok WHAT CMD...: CMD must end with status 0.
@@ -306,48 +315,47 @@ fault_kill() {
     pids+=("$pid")
     sleep "$(printf '%d.%03d' $((ms / 1000)) $((ms % 1000)))"
     if kill -9 "$pid" 2>/dev/null; then wait "$pid" 2>/dev/null; else wait "$pid"; echo -n "(ended)"; fi
-}
-kill_ok=0
-window_ms=$((scan_ms * 20 + 1500))
-for i in $(seq "$kills"); do
-  r=$work/kill$i
-  kind=$((i % 3))
-  moments=""
-  case $kind in
-    1)  # scan --once, killed one to three times, then run to its end
-      cp -a "$ref/seed" "$r"
-      for k in $(seq $((1 + RANDOM % 3))); do
+  }
+  kill_ok=0
+  window_ms=$((scan_ms * 20 + 1500))
+  for i in $(seq "$kills"); do
+    r=$work/kill$i
+    kind=$((i % 3))
+    moments=""
+    case $kind in
+      1)  # scan --once, killed one to three times, then run to its end
+        cp -a "$ref/seed" "$r"
+        for k in $(seq $((1 + RANDOM % 3))); do
+          ms=$((RANDOM % (scan_ms + 20)))
+          moments+=" ${ms}ms$(kill_after "$ms" "$vx" scan --once --root "$r")"
+        done
+        run_ok "kill $i: scan --once after the kills" "$vx" scan --once --root "$r" &&
+          verify "$r" "$ref/A" "kill $i (scan at$moments)" && kill_ok=$((kill_ok + 1))
+        ;;
+      2)  # recheck after the second rule, killed, then a scan killed too
+        cp -a "$ref/b0" "$r"
+        for k in $(seq $((1 + RANDOM % 2))); do
+          ms=$((RANDOM % (recheck_ms + 20)))
+          moments+=" recheck ${ms}ms$(kill_after "$ms" "$vx" recheck --root "$r")"
+        done
         ms=$((RANDOM % (scan_ms + 20)))
-        moments+=" ${ms}ms$(kill_after "$ms" "$vx" scan --once --root "$r")"
-      done
-      run_ok "kill $i: scan --once after the kills" "$vx" scan --once --root "$r" &&
-        verify "$r" "$ref/A" "kill $i (scan at$moments)" && kill_ok=$((kill_ok + 1))
-      ;;
-    2)  # recheck after the second rule, killed, then a scan killed too
-      cp -a "$ref/b0" "$r"
-      for k in $(seq $((1 + RANDOM % 2))); do
-        ms=$((RANDOM % (recheck_ms + 20)))
-        moments+=" recheck ${ms}ms$(kill_after "$ms" "$vx" recheck --root "$r")"
-      done
-      ms=$((RANDOM % (scan_ms + 20)))
-      moments+=" scan ${ms}ms$(kill_after "$ms" "$vx" scan --once --root "$r")"
-      run_ok "kill $i: recheck after the kills" "$vx" recheck --root "$r" &&
-        run_ok "kill $i: scan --once after the re-check" "$vx" scan --once --root "$r" &&
-        verify "$r" "$ref/B" "kill $i (at$moments)" && kill_ok=$((kill_ok + 1))
-      ;;
-    0)  # the window program's scan (pauses scaled down), then scan --once
-      cp -a "$ref/seed" "$r"
-      ms=$((RANDOM % window_ms))
-      moments=" window ${ms}ms$(VARNOX_PAUSE_SCALE=0.01 kill_after "$ms" "$vx" --listen 127.0.0.1:0 --root "$r")"
-      run_ok "kill $i: scan --once after the kill" "$vx" scan --once --root "$r" &&
-        verify "$r" "$ref/A" "kill $i (at$moments)" && kill_ok=$((kill_ok + 1))
-      ;;
-  esac
-  [ $((i % 10)) -eq 0 ] || [ "$kills" -le 10 ] && note "$i:$moments"
-  rm -rf "$r"
-done
-[ "$kill_ok" -eq "$kills" ] && echo "== faults: kill: ok ($kills kills, $count messages)"
-
+        moments+=" scan ${ms}ms$(kill_after "$ms" "$vx" scan --once --root "$r")"
+        run_ok "kill $i: recheck after the kills" "$vx" recheck --root "$r" &&
+          run_ok "kill $i: scan --once after the re-check" "$vx" scan --once --root "$r" &&
+          verify "$r" "$ref/B" "kill $i (at$moments)" && kill_ok=$((kill_ok + 1))
+        ;;
+      0)  # the window program's scan (pauses scaled down), then scan --once
+        cp -a "$ref/seed" "$r"
+        ms=$((RANDOM % window_ms))
+        moments=" window ${ms}ms$(VARNOX_PAUSE_SCALE=0.01 kill_after "$ms" "$vx" --listen 127.0.0.1:0 --root "$r")"
+        run_ok "kill $i: scan --once after the kill" "$vx" scan --once --root "$r" &&
+          verify "$r" "$ref/A" "kill $i (at$moments)" && kill_ok=$((kill_ok + 1))
+        ;;
+    esac
+    [ $((i % 10)) -eq 0 ] || [ "$kills" -le 10 ] && note "$i:$moments"
+    rm -rf "$r"
+  done
+  [ "$kill_ok" -eq "$kills" ] && echo "== faults: kill: ok ($kills kills, $count messages)"
 }
 
 # --- 2. A database locked by another process for 10 seconds.
@@ -369,41 +377,40 @@ fault_lock() {
     local i
     for i in $(seq 50); do contains "$work/lock.out" locked && return 0; sleep 0.1; done
     return 1
-}
-lock_ok=1
-for target in Home.db Rules_0.db; do
-  r=$work/lock-${target%.db}
-  cp -a "$ref/half" "$r"
-  hold_lock "$r/Varnox/dba/$target" 10 || { fail "the lock on $target was not taken"; lock_ok=0; continue; }
-  t0=$(now_ms)
-  "$vx" scan --once --root "$r" >"$work/lock.scan.out" 2>"$work/lock.scan.err"
-  rc=$?
-  took=$(($(now_ms) - t0))
-  note "$target locked: status $rc after $took ms: $(grep varnox: "$work/lock.scan.err" | head -n 2 | tr '\n' '|')"
-  # Each statement waits 5 s for a lock: the rules' load may outlast the
-  # 10 s and succeed; a write to the log may not.
-  if [ $rc -ne 0 ] || [ "$target" = Home.db ]; then
-    [ $rc -eq 1 ] || { fail "$target locked: status $rc, not 1"; lock_ok=0; }
-    expect_text "$work/lock.scan.err" "$r/Varnox/dba/$target" "$target locked" || lock_ok=0
-    expect_text "$work/lock.scan.err" "database is locked" "$target locked" || lock_ok=0
-  fi
-  # Nothing lost meanwhile: every message file is there.
-  state "$r" "$work/lock.mid"
-  awk '{print $1, $3}' "$work/lock.mid.files" | sort >"$work/lock.mid.have"
-  awk '{print $1, $2}' "$work/delivered.txt" | sort | cmp -s - "$work/lock.mid.have" ||
-    { fail "$target locked: message files changed"; lock_ok=0; }
-  if [ "$target" = Home.db ]; then
-    # The other store went on.
-    grep '^Work ' "$ref/A.rows" | cmp -s - <(grep '^Work ' "$work/lock.mid.rows") ||
-      { fail "Home.db locked: the store Work was not logged in full"; lock_ok=0; }
-  fi
-  wait "$lock_pid"
-  run_ok "$target released: scan --once" "$vx" scan --once --root "$r" &&
-    verify "$r" "$ref/A" "$target released" || lock_ok=0
-  rm -rf "$r"
-done
-[ $lock_ok -eq 1 ] && echo "== faults: lock: ok"
-
+  }
+  lock_ok=1
+  for target in Home.db Rules_0.db; do
+    r=$work/lock-${target%.db}
+    cp -a "$ref/half" "$r"
+    hold_lock "$r/Varnox/dba/$target" 10 || { fail "the lock on $target was not taken"; lock_ok=0; continue; }
+    t0=$(now_ms)
+    "$vx" scan --once --root "$r" >"$work/lock.scan.out" 2>"$work/lock.scan.err"
+    rc=$?
+    took=$(($(now_ms) - t0))
+    note "$target locked: status $rc after $took ms: $(grep varnox: "$work/lock.scan.err" | head -n 2 | tr '\n' '|')"
+    # Each statement waits 5 s for a lock: the rules' load may outlast the
+    # 10 s and succeed; a write to the log may not.
+    if [ $rc -ne 0 ] || [ "$target" = Home.db ]; then
+      [ $rc -eq 1 ] || { fail "$target locked: status $rc, not 1"; lock_ok=0; }
+      expect_text "$work/lock.scan.err" "$r/Varnox/dba/$target" "$target locked" || lock_ok=0
+      expect_text "$work/lock.scan.err" "database is locked" "$target locked" || lock_ok=0
+    fi
+    # Nothing lost meanwhile: every message file is there.
+    state "$r" "$work/lock.mid"
+    awk '{print $1, $3}' "$work/lock.mid.files" | sort >"$work/lock.mid.have"
+    awk '{print $1, $2}' "$work/delivered.txt" | sort | cmp -s - "$work/lock.mid.have" ||
+      { fail "$target locked: message files changed"; lock_ok=0; }
+    if [ "$target" = Home.db ]; then
+      # The other store went on.
+      grep '^Work ' "$ref/A.rows" | cmp -s - <(grep '^Work ' "$work/lock.mid.rows") ||
+        { fail "Home.db locked: the store Work was not logged in full"; lock_ok=0; }
+    fi
+    wait "$lock_pid"
+    run_ok "$target released: scan --once" "$vx" scan --once --root "$r" &&
+      verify "$r" "$ref/A" "$target released" || lock_ok=0
+    rm -rf "$r"
+  done
+  [ $lock_ok -eq 1 ] && echo "== faults: lock: ok"
 }
 
 # --- 3. A data folder that turns read-only (user 65534: root ignores modes).
@@ -428,22 +435,25 @@ fault_readonly() {
   run_ok "writable again: scan --once" "${nobody[@]}" "$vx" scan --once --root "$r" &&
     verify "$r" "$ref/A" "writable again" || ro_ok=0
   rm -rf "$r"
-  # Mid-way: the window program has logged half the mail when the folder turns
-  # read-only; the rest arrives, is refused, and is logged by the same program
-  # once the folder can be written again.
-  r=$work/ro-midway
-  cp -a "$ref/half0" "$r"
+  # While the window program runs: a running program keeps the logs it has
+  # open writable (an open file keeps its mode), so the fault shows when a
+  # log is opened. The program (re)starts on a root whose store Home is
+  # logged, Work's log empty, and the folder read-only; the mail of Work
+  # waits, is told, and the same program logs it once the folder can be
+  # written again.
+  r=$work/ro-running
+  new_root "$r"
+  deliver "$r" all Home
+  mkdir -p "$r/Mail/Work"/{new,cur,tmp}
+  run_ok "scan --once of Home" "$vx" scan --once --root "$r" || ro_ok=0
+  deliver "$r" all Work
   chown -R 65534:65534 "$r"
   dba=$r/Varnox/dba
-  start_window "$r" "$work/ro-win" "${nobody[@]}" || { fail "the window program did not start"; ro_ok=0; }
-  sleep 1
   chmod -R a-w "$dba"
-  deliver "$r" rest
-  chown -R 65534:65534 "$r/Mail"
-  for i in $(seq 100); do contains "$work/ro-win.err" "readonly database" && break; sleep 0.1; done
+  start_window "$r" "$work/ro-win" "${nobody[@]}" || { fail "the window program did not start"; ro_ok=0; }
+  for i in $(seq 100); do contains "$work/ro-win.err" "$dba/Work.db" && break; sleep 0.1; done
   note "window: $(grep varnox: "$work/ro-win.err" | head -n 2 | tr '\n' '|')"
-  expect_text "$work/ro-win.err" "$dba/" "window" || ro_ok=0
-  expect_text "$work/ro-win.err" "readonly database" "window" || ro_ok=0
+  expect_text "$work/ro-win.err" "$dba/Work.db) cannot be used" "window" || ro_ok=0
   told_once "$work/ro-win.err" "window" || ro_ok=0
   chmod -R u+w "$dba"
   wait_logged "$r" 20 "${nobody[@]}" || { fail "window: the rest of the mail was not logged once writable again"; ro_ok=0; }
@@ -452,7 +462,6 @@ fault_readonly() {
   verify "$r" "$ref/A" "window, writable again" || ro_ok=0
   rm -rf "$r"
   [ $ro_ok -eq 1 ] && echo "== faults: readonly: ok"
-
 }
 
 # --- 4. A full disk.
@@ -467,42 +476,44 @@ fault_full() {
     note "$what: status $rc: $(grep varnox: "$work/full.err" | head -n 2 | tr '\n' '|')"
     [ $rc -eq 1 ] || { fail "$what: status $rc, not 1"; full_ok=0; }
     expect_text "$work/full.err" "$r/Varnox/dba/" "$what" || full_ok=0
-    told_once "$work/full.err" "$what" || full_ok=0
+    # Under a file-size limit a small message may still fit where a large one
+    # did not: the log works again in between, and the next failure is told;
+    # never once per message.
+    told_once "$work/full.err" "$what" "$told_max" || full_ok=0
     state "$r" "$work/full.mid"
     [ -s "$work/full.mid.bad" ] && { fail "$what: $(tr '\n' ' ' <"$work/full.mid.bad")"; full_ok=0; }
     awk '{print $1, $3}' "$work/full.mid.files" | sort >"$work/full.mid.have"
     awk '{print $1, $2}' "$work/delivered.txt" | sort | cmp -s - "$work/full.mid.have" ||
       { fail "$what: message files changed"; full_ok=0; }
-}
-mkdir -p "$work/tmpfs"
-if mount -t tmpfs -o size=16m tmpfs "$work/tmpfs" 2>/dev/null; then
-  mounts+=("$work/tmpfs")
-  # The data on the tmpfs, the mail beside it: a filler file takes the room
-  # that is left.
-  r=$work/tmpfs/root
-  mkdir -p "$r" "$work/full-mail"
-  cp -a "$ref/half/Varnox" "$r/"
-  cp -a "$ref/half/Mail/." "$work/full-mail/"
-  ln -s "$work/full-mail" "$r/Mail"
-  head -c 100M /dev/zero >"$work/tmpfs/filler" 2>/dev/null
-  full_case "tmpfs full" "$r" env
-  rm -f "$work/tmpfs/filler"
-  run_ok "tmpfs with room again: scan --once" "$vx" scan --once --root "$r" &&
-    verify "$r" "$ref/A" "tmpfs with room again" || full_ok=0
-else
-  note "tmpfs cannot be mounted here; the file-size limit only"
-fi
-r=$work/full-ulimit
-cp -a "$ref/half" "$r"
-# Below the size the logs' write-ahead files have reached: their next
-# append fails, while the rules and the SMS log stay within it.
-limit_kb=1024
-size_limited() { (ulimit -f "$limit_kb" && trap '' XFSZ && exec "$@"); }
-full_case "file size limit ${limit_kb} KiB" "$r" size_limited
-run_ok "no size limit: scan --once" "$vx" scan --once --root "$r" &&
-  verify "$r" "$ref/A" "no size limit" || full_ok=0
-[ $full_ok -eq 1 ] && echo "== faults: full: ok"
-
+  }
+  mkdir -p "$work/tmpfs"
+  if mount -t tmpfs -o size=16m tmpfs "$work/tmpfs" 2>/dev/null; then
+    mounts+=("$work/tmpfs")
+    # The data on the tmpfs, the mail beside it: a filler file takes the room
+    # that is left.
+    r=$work/tmpfs/root
+    mkdir -p "$r" "$work/full-mail"
+    cp -a "$ref/half/Varnox" "$r/"
+    cp -a "$ref/half/Mail/." "$work/full-mail/"
+    ln -s "$work/full-mail" "$r/Mail"
+    head -c 100M /dev/zero >"$work/tmpfs/filler" 2>/dev/null
+    told_max=1 full_case "tmpfs full" "$r" env
+    rm -f "$work/tmpfs/filler"
+    run_ok "tmpfs with room again: scan --once" "$vx" scan --once --root "$r" &&
+      verify "$r" "$ref/A" "tmpfs with room again" || full_ok=0
+  else
+    note "tmpfs cannot be mounted here; the file-size limit only"
+  fi
+  r=$work/full-ulimit
+  cp -a "$ref/half" "$r"
+  # Below the size the logs' write-ahead files have reached: their next
+  # append fails, while the rules and the SMS log stay within it.
+  limit_kb=1024
+  size_limited() { (ulimit -f "$limit_kb" && trap '' XFSZ && exec "$@"); }
+  told_max=$((count / 10)) full_case "file size limit ${limit_kb} KiB" "$r" size_limited
+  run_ok "no size limit: scan --once" "$vx" scan --once --root "$r" &&
+    verify "$r" "$ref/A" "no size limit" || full_ok=0
+  [ $full_ok -eq 1 ] && echo "== faults: full: ok"
 }
 
 # --- 5. A message log replaced by garbage between runs.
@@ -549,7 +560,6 @@ fault_garbage() {
     { fail "after recovery: Home's verdicts differ from the reference"; garbage_ok=0; }
   rm -rf "$r"
   [ $garbage_ok -eq 1 ] && echo "== faults: garbage: ok"
-
 }
 
 # --- 6. The SMS spool removed while the window program runs.

@@ -132,6 +132,26 @@ TEST_F(Failures, ADamagedMessageLogIsToldOnceWithoutTheMessage) {
   EXPECT_NE(named.find(std::string(kSmsLogFile) + " read;"), std::string::npos) << named;
 }
 
+// A log that could not be made when its store was found is made at the next
+// message once it can be: the store is not left without a log until a restart.
+TEST_F(Failures, ALogThatCouldNotBeMadeIsMadeAtItsNextUse) {
+  const std::string log = data + "Late.db";
+  fs::create_directory(log);  // in the way of the file, as a read-only folder would be
+  MessageLog logs(storage.locations);
+  testing::internal::CaptureStderr();
+  logs.MAPICreateLog("Late");
+  int id = 0;
+  EXPECT_FALSE(
+      logs.MAPIAdd("Late", "Ann", "ann@example.org", "s", "b", "b", "b", "", 0, "d", "t", id));
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(Count(said, log + ") cannot be used"), 1u) << said;
+
+  fs::remove(log);
+  EXPECT_TRUE(
+      logs.MAPIAdd("Late", "Ann", "ann@example.org", "s", "b", "b", "b", "", 0, "d", "t", id));
+  EXPECT_EQ(Query(log, "SELECT count(*) FROM Msg;"), std::vector<std::string>{"1"});
+}
+
 // A write that fails is told with SQLite's reason for it, not with what an
 // earlier statement or the clean-up after the failure said.
 TEST_F(Failures, AFailedWriteIsToldWithItsOwnReason) {
