@@ -19,6 +19,7 @@
 #include "platform/unique_fd.h"
 #include "web/event_hub.h"
 #include "web/session.h"
+#include "web/task_pool.h"
 
 VARNOX_EMBEDDED(varnox_web_assets);
 
@@ -29,10 +30,11 @@ using httplib::Request;
 using httplib::Response;
 using std::chrono::milliseconds;
 
-// Each event stream holds a worker thread for its life; the rest answer
-// requests, so streams can never starve the commands.
+// Each event stream holds a worker thread for its life, and each browser
+// connection one while it is kept alive; the threads beyond the streams'
+// share answer requests, so streams can never starve the commands.
 constexpr std::size_t kMaxStreams = 64;
-constexpr std::size_t kRequestThreads = 16;
+constexpr std::size_t kRequestThreads = 256;
 constexpr auto kPingEvery = std::chrono::seconds(15);
 // How often a stream looks for new events, a gone browser and the end.
 constexpr milliseconds kStreamTick{1000};
@@ -476,7 +478,7 @@ bool WebServer::Start(std::string& error) {
     return false;
   }
   // The library owns and deletes the queue it is handed.
-  s.svr.new_task_queue = [] { return new httplib::ThreadPool(kMaxStreams + kRequestThreads); };
+  s.svr.new_task_queue = [] { return new TaskPool(kMaxStreams + kRequestThreads); };
   s.svr.set_keep_alive_timeout(1);      // a quick Stop
   s.svr.set_keep_alive_max_count(100);  // a page's requests share few connections
   // Headers and body go out in two writes: without this, Nagle's wait for

@@ -12,6 +12,7 @@
 
 #include "support/temp_root.h"
 #include "web/session.h"
+#include "web/task_pool.h"
 
 namespace varnox {
 namespace {
@@ -407,6 +408,42 @@ TEST(SessionTest, HostAndOriginFollowTheListeningAddress) {
     httplib::Request req;
     req.set_header("Origin", origin);
     EXPECT_FALSE(session.OriginAccepted(req)) << origin;
+  }
+}
+
+// Connections kept alive hold their threads: each gets one up to the bound,
+// beyond it they wait for a free one, and none is dropped.
+TEST(TaskPoolTest, HeldJobsGetThreadsUpToTheBoundAndTheRestWait) {
+  for (const std::size_t bound : {std::size_t{200}, std::size_t{2}}) {
+    SCOPED_TRACE(bound);
+    constexpr int kJobs = 150;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int running = 0, most = 0, done = 0;
+    bool release = false;
+    TaskPool pool(bound);
+    for (int i = 0; i < kJobs; ++i) {
+      pool.enqueue([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        most = std::max(most, ++running);
+        changed.notify_all();
+        changed.wait(lock, [&] { return release || running == kJobs; });
+        --running;
+        ++done;
+      });
+    }
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      // With a thread each, all are held at once; else as many as the bound.
+      const int full = std::min(kJobs, static_cast<int>(bound));
+      EXPECT_TRUE(changed.wait_for(lock, 20s, [&] { return most == full; }));
+      release = true;
+      changed.notify_all();
+    }
+    EXPECT_LE(pool.Threads(), bound);
+    pool.shutdown();  // runs what is queued, then joins
+    EXPECT_EQ(done, kJobs);
+    EXPECT_EQ(most, std::min(kJobs, static_cast<int>(bound)));
   }
 }
 
