@@ -1,8 +1,13 @@
+#include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/data_commands.h"
@@ -11,6 +16,7 @@
 #include "html2txt/html_converter.h"
 #include "mailstore/extract.h"
 #include "mailstore/process.h"
+#include "platform/cores.h"
 #include "platform/maildir.h"
 #include "platform/unique_fd.h"
 
@@ -47,6 +53,34 @@ std::string Verdict(RuleTable& table, const std::string& bytes) {
   return "spam (" + DescribeMatch(match) + ")";
 }
 
+// What one argument gives: its line, or why it could not be read.
+struct Judged {
+  std::string line;   // for standard output
+  std::string error;  // for standard error, when the file could not be read
+  bool spam = false;
+};
+
+Judged Judge(RuleTable& table, const std::string& file, const std::string* stdinBytes) {
+  Judged j;
+  std::string bytes, error;
+  bool ok = true;
+  if (stdinBytes != nullptr) {
+    bytes = *stdinBytes;
+  } else {
+    const FilePtr f(std::fopen(file.c_str(), "rb"));
+    if (f == nullptr) error = std::strerror(errno);
+    ok = f != nullptr && ReadAll(f.get(), bytes, error);
+  }
+  if (!ok) {
+    j.error = "varnox: cannot read " + file + ": " + error + "\n";
+    return j;
+  }
+  const std::string verdict = Verdict(table, bytes);
+  j.spam = verdict != "normal";
+  j.line = file + ": " + verdict + "\n";
+  return j;
+}
+
 int RunCheck(const CheckOptions& o) {
   // 2, not 1: to a mail filter 1 means spam.
   auto storage = OpenStorage(o.mail.storage);
@@ -57,29 +91,77 @@ int RunCheck(const CheckOptions& o) {
   CreateHtmlConverter();
   std::vector<std::string> files = o.files;
   if (files.empty()) files.push_back("-");
+  const std::size_t n = files.size();
+
+  // Standard input is read here, once: the first "-" gets it, any later one
+  // the empty rest, as when the files were read one after the other.
+  std::vector<std::optional<std::string>> stdinBytes(n);
+  std::vector<std::string> stdinError(n);
+  bool stdinRead = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (files[i] != "-") continue;
+    std::string bytes, error;
+    if (!stdinRead && !ReadAll(stdin, bytes, error)) {
+      stdinError[i] = "varnox: cannot read -: " + error + "\n";
+    } else {
+      stdinBytes[i] = std::move(bytes);
+    }
+    stdinRead = true;
+  }
+
+  // The files are judged on every core this process may use, and printed
+  // here in the order of the arguments. At most kAhead judged files wait to
+  // be printed, so memory does not grow with the number of arguments.
+  constexpr std::size_t kAhead = 64;
+  std::mutex mutex;  // guards results, next and printed
+  std::condition_variable judged, room;
+  std::vector<std::optional<Judged>> results(n);
+  std::size_t next = 0, printed = 0;
+  const auto work = [&] {
+    for (;;) {
+      std::size_t i;
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        room.wait(lock, [&] { return next >= n || next < printed + kAhead; });
+        if (next >= n) return;
+        i = next++;
+      }
+      Judged j = !stdinError[i].empty()
+                     ? Judged{{}, stdinError[i], false}
+                     : Judge(table, files[i], stdinBytes[i] ? &*stdinBytes[i] : nullptr);
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        results[i] = std::move(j);
+      }
+      judged.notify_one();
+    }
+  };
+  std::vector<std::jthread> workers;
+  const std::size_t threads = std::min<std::size_t>(UsableCores(), n);
+  for (std::size_t t = 0; t < threads; ++t) workers.emplace_back(work);
+
   int status = 0;
   bool spam = false;
-  for (const std::string& file : files) {
-    std::string bytes, error;
-    bool ok;
-    if (file == "-") {
-      ok = ReadAll(stdin, bytes, error);
-    } else {
-      const FilePtr f(std::fopen(file.c_str(), "rb"));
-      if (f == nullptr) error = std::strerror(errno);
-      ok = f != nullptr && ReadAll(f.get(), bytes, error);
-    }
-    if (!ok) {
-      std::fprintf(stderr, "varnox: cannot read %s: %s\n", file.c_str(), error.c_str());
+  std::unique_lock<std::mutex> lock(mutex);
+  for (; printed < n; ++printed) {
+    judged.wait(lock, [&] { return results[printed].has_value(); });
+    const Judged j = std::move(*results[printed]);
+    results[printed].reset();
+    room.notify_one();
+    lock.unlock();
+    if (!j.error.empty()) {
+      std::fputs(j.error.c_str(), stderr);
       status = 2;
-      continue;
+    } else {
+      spam = j.spam;
+      std::fputs(j.line.c_str(), stdout);
     }
-    const std::string verdict = Verdict(table, bytes);
-    spam = verdict != "normal";
-    std::printf("%s: %s\n", file.c_str(), verdict.c_str());
+    lock.lock();
   }
+  lock.unlock();
+  workers.clear();
   std::fflush(stdout);
-  if (files.size() == 1 && status == 0) return spam ? 1 : 0;
+  if (n == 1 && status == 0) return spam ? 1 : 0;
   return status;
 }
 

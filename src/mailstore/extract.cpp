@@ -84,13 +84,12 @@ std::string PartText(std::string_view lowered, std::string_view original, const 
   return text;
 }
 
-// The HTML page as plain text, through the program's one converter.
+// The HTML page (up to its first NUL) as plain text (up to its first NUL),
+// through a converter of this thread's own: messages are read on several
+// threads, and each converter keeps its output buffer between pages.
 std::string HtmlPageText(const std::string& page) {
-  static const bool created = CreateHtmlConverter();
-  if (!created) return {};
-  std::vector<char> out(HtmlOutputBound(page.size()));
-  if (HtmlToText(page.c_str(), out.data()) != 0) return {};
-  return std::string(out.data());
+  thread_local HtmlConverter converter;
+  return std::string(converter.Convert(page.c_str()).data());
 }
 
 }  // namespace

@@ -102,6 +102,47 @@ void ReplaceByFile(const std::string& folder) {
   WriteFile(folder, "");
 }
 
+// Many files are judged on several threads: the lines come in the order of
+// the arguments, as one run per file gives them, whatever each file is.
+TEST(CommandLine, ManyFilesGiveTheLinesOfOneRunPerFileInTheirOrder) {
+  TempRoot root;
+  ASSERT_EQ(
+      Shell("{v} rules add --by-sender --sender spam.example --message ''", root.path()).status, 0);
+  ASSERT_EQ(
+      Shell("{v} rules add --sender '' --message 'cheap pills offer today'", root.path()).status,
+      0);
+  const char* const kBodies[] = {
+      "From: a@spam.example\nSubject: s\n\nhello\n",
+      "From: b@friends.example\nSubject: lunch\n\nsee you at noon\n",
+      "From: c@other.example\nContent-Type: text/html\n\n<p>cheap <b>pills</b> offer today</p>\n",
+      "From: d@other.example\nSubject: =?utf-8?q?caf=C3=A9?=\n\ncheap pills offer today\n",
+      "no header at all",
+  };
+  std::string args, separate;
+  for (int i = 0; i < 120; ++i) {
+    const std::string file = root / ("m" + std::to_string(i));
+    // One missing file; the rest cycle through the kinds, each text made distinct.
+    if (i != 60) {
+      ASSERT_TRUE(WriteFile(file, kBodies[i % 5] + std::string(i % 7, '\n') + std::to_string(i)));
+    }
+    args += " " + file;
+    separate += "{v} check " + file + " 2>/dev/null; ";
+    if (i == 80) {
+      args += " -";
+      separate += "{v} check - <" + std::string(root / "m2") + " 2>/dev/null; ";
+    }
+  }
+  // Standard error (the missing file) is left out: only the lines count.
+  const CommandOutput one = Shell(separate, root.path());
+  const CommandOutput all =
+      Shell("({v} check" + args + " <" + std::string(root / "m2") + " 2>/dev/null)", root.path());
+  EXPECT_EQ(all.status, 2);  // the missing file
+  EXPECT_EQ(all.out, one.out);
+  EXPECT_NE(all.out.find("m2: spam (rule 2, message rule"), std::string::npos) << all.out;
+  EXPECT_NE(all.out.find("\n-: spam (rule 2"), std::string::npos) << all.out;
+  EXPECT_EQ(all.out.find("m60:"), std::string::npos) << all.out;
+}
+
 TEST(CommandLine, WhatCannotBeUsedIsNamedAndFails) {
   const std::string spam = "From: x@spam.example\nSubject: hi\n\nsecret words of the spam\n";
   const std::string normal = "From: ann@friends.example\nSubject: tea\n\nsecret words of Ann\n";
