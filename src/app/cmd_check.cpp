@@ -109,57 +109,51 @@ int RunCheck(const CheckOptions& o) {
     stdinRead = true;
   }
 
-  // The files are judged on every core this process may use, and printed
-  // here in the order of the arguments. At most kAhead judged files wait to
-  // be printed, so memory does not grow with the number of arguments.
+  // The files are judged on every core this process may use (this thread is
+  // one of them). Whoever judges the next file in the order of the
+  // arguments prints its line, and the ready lines after it. At most kAhead
+  // judged files wait to be printed, so memory does not grow with the number
+  // of arguments.
   constexpr std::size_t kAhead = 64;
-  std::mutex mutex;  // guards results, next and printed
-  std::condition_variable judged, room;
+  std::mutex mutex;  // guards results, next, printed, status and spam, and the printing
+  std::condition_variable room;
   std::vector<std::optional<Judged>> results(n);
   std::size_t next = 0, printed = 0;
+  int status = 0;
+  bool spam = false;
   const auto work = [&] {
+    std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-      std::size_t i;
-      {
-        std::unique_lock<std::mutex> lock(mutex);
-        room.wait(lock, [&] { return next >= n || next < printed + kAhead; });
-        if (next >= n) return;
-        i = next++;
-      }
+      room.wait(lock, [&] { return next >= n || next < printed + kAhead; });
+      if (next >= n) return;
+      const std::size_t i = next++;
+      lock.unlock();
       Judged j = !stdinError[i].empty()
                      ? Judged{{}, stdinError[i], false}
                      : Judge(table, files[i], stdinBytes[i] ? &*stdinBytes[i] : nullptr);
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        results[i] = std::move(j);
+      lock.lock();
+      results[i] = std::move(j);
+      const std::size_t before = printed;
+      for (; printed < n && results[printed]; ++printed) {
+        const Judged& ready = *results[printed];
+        if (!ready.error.empty()) {
+          std::fputs(ready.error.c_str(), stderr);
+          status = 2;
+        } else {
+          spam = ready.spam;
+          std::fputs(ready.line.c_str(), stdout);
+        }
+        results[printed].reset();
       }
-      judged.notify_one();
+      if (printed != before) room.notify_all();
     }
   };
-  std::vector<std::jthread> workers;
-  const std::size_t threads = std::min<std::size_t>(UsableCores(), n);
-  for (std::size_t t = 0; t < threads; ++t) workers.emplace_back(work);
-
-  int status = 0;
-  bool spam = false;
-  std::unique_lock<std::mutex> lock(mutex);
-  for (; printed < n; ++printed) {
-    judged.wait(lock, [&] { return results[printed].has_value(); });
-    const Judged j = std::move(*results[printed]);
-    results[printed].reset();
-    room.notify_one();
-    lock.unlock();
-    if (!j.error.empty()) {
-      std::fputs(j.error.c_str(), stderr);
-      status = 2;
-    } else {
-      spam = j.spam;
-      std::fputs(j.line.c_str(), stdout);
-    }
-    lock.lock();
+  {
+    std::vector<std::jthread> helpers;
+    for (std::size_t t = 1; t < std::min<std::size_t>(UsableCores(), n); ++t)
+      helpers.emplace_back(work);
+    work();
   }
-  lock.unlock();
-  workers.clear();
   std::fflush(stdout);
   if (n == 1 && status == 0) return spam ? 1 : 0;
   return status;

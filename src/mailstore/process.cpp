@@ -1,6 +1,7 @@
 #include "mailstore/process.h"
 
 #include <cstring>
+#include <stdexcept>
 
 #include "analysis/fixed_text.h"
 #include "analysis/tokenizer.h"
@@ -42,34 +43,57 @@ void ReadHeaderFromText(const std::string& mimeText, MessageRecord& m) {
 
 int MessageProcessor::ProcessMessage(StoreRecord& store, const MailRow& row,
                                      ProcessOutcome* outcome) {
+  RowText read;
+  ReadRow(store, row, read);
+  return FinishRow(store, row, read, outcome);
+}
+
+void MessageProcessor::ReadRow(StoreRecord& store, const MailRow& row, RowText& read) {
   try {
-    MessageRecord m;
-    ReadMessageHeader(row, m);
-    std::string error;
-    if (!store.store.ReadMimeText(row, m.mimeText, error)) {
+    ReadMessageHeader(row, read.m);
+    read.read = store.store.ReadMimeText(row, read.m.mimeText, read.error);
+    // The store hands out text up to its first NUL, and the log keys on that.
+    read.m.mimeText.resize(std::strlen(read.m.mimeText.c_str()));
+  } catch (...) {
+    read.fault = true;
+  }
+}
+
+void MessageProcessor::Extract(RowText& read, const ExtractPause& pause) {
+  MessageRecord& m = read.m;
+  m.lowered = m.mimeText;
+  LowerAscii(m.lowered);
+  ExtractMessageText(m.lowered, m.mimeText, m.subject, m.tokens, m.text, pause);
+  read.extracted = true;
+}
+
+int MessageProcessor::FinishRow(StoreRecord& store, const MailRow& row, RowText& read,
+                                ProcessOutcome* outcome) {
+  try {
+    if (read.fault) throw std::runtime_error("reading failed");
+    MessageRecord& m = read.m;
+    if (!read.read) {
       // Gone since the listing (deleted, or moved by a mail client): nothing
       // to examine, and no empty message to log in its name.
       if (!store.store.StillThere(row)) return 1;
-      Trace(error);
+      Trace(read.error);
       TraceMessage(store.name, m);
     }
-    // The store hands out text up to its first NUL, and the log keys on that.
-    m.mimeText.resize(std::strlen(m.mimeText.c_str()));
 
     int id = 0, status = 0;
     std::string loggedTokens;
     if (log_.MAPIExists(store.name, m.mimeText, id, status, loggedTokens)) {
       // Checked again from its logged tokens, not from a new extraction (the
       // lowered text and the plain text stay empty).
+      m.lowered.clear();
+      m.text.clear();
       m.tokens = std::move(loggedTokens);
       if (outcome) outcome->logId = id;
       const bool moved = ClassifyAndLog(false, status, store, row, m, outcome);
       if (status == 1 && !moved && MoveToSpamFolder(store, row) && outcome) outcome->moved = true;
       return 1;
     }
-    m.lowered = m.mimeText;
-    LowerAscii(m.lowered);
-    ExtractMessageText(m.lowered, m.mimeText, m.subject, m.tokens, m.text, pause_);
+    if (!read.extracted) Extract(read, pause_);
     if (!m.senderEmail.empty() || !m.subject.empty() || !m.mimeText.empty())
       ClassifyAndLog(true, 0, store, row, m, outcome);
     return 1;

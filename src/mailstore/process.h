@@ -90,14 +90,31 @@ struct ProcessOutcome {
   unsigned generation = 0;
 };
 
+// A row's message as read from its file, and, once extracted, its text.
+struct RowText {
+  MessageRecord m;
+  std::string error;       // why the file could not be read
+  bool read = false;       // the file was read
+  bool fault = false;      // reading threw: the row counts as not handled
+  bool extracted = false;  // m.lowered, m.text and m.tokens are filled
+};
+
 class MessageProcessor {
  public:
   // pause takes the short rest of the text extraction (the scan's gate).
   MessageProcessor(MessageLog& log, RuleTable& rules, ExtractPause pause)
       : log_(log), rules_(rules), pause_(std::move(pause)) {}
 
-  // 1 when the row was handled, 0 after a fault.
+  // 1 when the row was handled, 0 after a fault. ReadRow, then FinishRow.
   int ProcessMessage(StoreRecord& store, const MailRow& row, ProcessOutcome* outcome = nullptr);
+  // The first half: reads the row's file. Touches neither log nor rules.
+  void ReadRow(StoreRecord& store, const MailRow& row, RowText& read);
+  // Lower-cases and extracts a read row's text. Touches neither log nor
+  // rules, nor the processor: any thread may do it.
+  static void Extract(RowText& read, const ExtractPause& pause);
+  // The second half: looks the row up in the log, then checks, logs and
+  // files it; extracts its text here unless that was done already.
+  int FinishRow(StoreRecord& store, const MailRow& row, RowText& read, ProcessOutcome* outcome);
   // Checks, logs and files one message; returns whether it was moved.
   bool ClassifyAndLog(bool isNew, int loggedStatus, StoreRecord& store, const MailRow& row,
                       const MessageRecord& m, ProcessOutcome* outcome);

@@ -9,8 +9,10 @@
 #include <cstdio>
 
 #include "analysis/fingerprint.h"
+#include "mailstore/read_ahead.h"
 #include "platform/ascii_text.h"
 #include "platform/clock.h"
+#include "platform/cores.h"
 #include "platform/trace.h"
 #include "storage/data_locations.h"
 
@@ -220,6 +222,10 @@ int StoreScan::CheckNewMessagesForSpam(bool unread, bool firstPass, bool periodi
     // A forced pass without the re-check's word hands everything over.
     const bool memoTrusted = options_.memo && (!forced_ || afterRecheck);
     bool failed = false;
+    // The rows to hand over, decided first: each decision rests on the row's
+    // own key and memo, never on what handing over an earlier row did.
+    std::vector<const MailRow*> handed;
+    std::vector<std::string> keys;
     std::string key;
     for (const MailRow& row : rows) {
       if (!gate_.SafePoint()) break;
@@ -248,24 +254,35 @@ int StoreScan::CheckNewMessagesForSpam(bool unread, bool firstPass, bool periodi
           }
         }
       }
+      handed.push_back(&row);
+      keys.push_back(key);
+    }
+    // The second thread rests between messages as the scan thread does.
+    ReadAhead ahead(processor_, log_, store, std::move(handed), SecondThread(),
+                    gate_.Sleeps()
+                        ? ExtractPause([](milliseconds d) { std::this_thread::sleep_for(d); })
+                        : ExtractPause());
+    for (std::size_t i = 0; i < ahead.size(); ++i) {
+      const MailRow& row = ahead.Row(i);
       // The pause comes before rows that are handed over, not skipped ones.
       if (!gate_.Sleep(milliseconds(10))) break;
       ++processed;
       ShowStatus(store.name + " : " + std::to_string(processed) + " / " +
                  std::to_string(store.messageCount) + ".");
       ProcessOutcome outcome;
-      processor_.ProcessMessage(store, row, &outcome);
+      RowText text = ahead.Take(i);
+      processor_.FinishRow(store, row, text, &outcome);
       ++report.examined;
       report.logged += outcome.logged;
       report.moved += outcome.moved;
       failed |= outcome.failed;
       if (options_.memo) {
         if (outcome.normal && !outcome.failed && outcome.generation == RulesGeneration())
-          store.memo[key] =
+          store.memo[keys[i]] =
               StoreRecord::Memo{row.deliveryTime, row.deliveryNanos, row.size,
                                 row.inode,        outcome.logId,     outcome.generation};
         else
-          store.memo.erase(key);
+          store.memo.erase(keys[i]);
       }
     }
     // Keys of rows that have left the inbox are forgotten.
@@ -313,6 +330,10 @@ bool StoreScan::GetStoreName(int index, std::string& name) const {
 void StoreScan::RecheckDone(unsigned generation) {
   recheckNotice_ = generation;
   RescanRequest = 1;
+}
+
+bool StoreScan::SecondThread() const {
+  return options_.threads == 0 ? UsableCores() > 1 : options_.threads > 1;
 }
 
 unsigned StoreScan::RulesGeneration() {

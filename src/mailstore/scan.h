@@ -36,6 +36,10 @@ struct StoreScanOptions {
   bool memo = true;
   // The pause after an inbox count changed, so the delivery settles first.
   std::chrono::milliseconds settle{30000};
+  // Threads that handle an inbox's rows: 1, or 2 (the second reads the text
+  // of the next messages while the first logs and files); 0 for 2 where the
+  // process may use more than one processor.
+  int threads = 0;
 };
 
 // Per store, what the last check did (for the one-shot scan's report).
@@ -98,6 +102,7 @@ class StoreScan {
   void ShowStatus(const std::string& text);
   StoreReport& ReportFor(const StoreRecord& store);
   unsigned RulesGeneration();
+  bool SecondThread() const;
   // Says once that the mail folder is gone, and once per new entry that it
   // is watched only after a restart; false while the folder is gone.
   bool WatchMailFolder();

@@ -35,6 +35,7 @@ class PauseGate {
   bool Paused() const;
   void Stop();
   bool Stopping() const;
+  bool Sleeps() const { return sleeps_; }
 
  private:
   const bool sleeps_;

@@ -43,6 +43,19 @@ const char* Remedy(std::string_view error) {
                  : "";
 }
 
+// The fingerprint of a message's text. The scan asks for one text twice in a
+// row (its look-up, then its add), so this thread's last text and
+// fingerprint are kept; texts over a megabyte are not, for memory.
+std::string BodyFingerprint(std::string_view body) {
+  constexpr std::size_t kKept = 1 << 20;
+  thread_local std::string lastBody, lastHash;
+  if (!lastHash.empty() && body == lastBody) return lastHash;
+  std::string hash = Fingerprint(body);
+  lastBody.assign(body.size() <= kKept ? body : std::string_view());
+  lastHash = body.size() <= kKept ? hash : std::string();
+  return hash;
+}
+
 void TraceLine(std::string_view line) {
   Trace(line);
   Trace("\r\n");
@@ -236,8 +249,7 @@ bool MessageLog::MAPIExists(const std::string& store, std::string_view rawBody, 
                             int& status, std::string& tokens) {
   try {
     tokens.clear();
-    const std::string_view body = UpToNul(rawBody);
-    const std::string hash = Fingerprint(body);
+    const std::string hash = BodyFingerprint(UpToNul(rawBody));
     std::string error, path;
     LogPath(store, path);
     Lease lease = AcquireStore(store, error);
@@ -258,6 +270,19 @@ bool MessageLog::MAPIExists(const std::string& store, std::string_view rawBody, 
   }
 }
 
+bool MessageLog::MAPIHolds(const std::string& store, std::string_view rawBody) {
+  try {
+    std::string error, tokens;
+    int id = 0, status = 0;
+    Lease lease = AcquireStore(store, error);
+    return lease.db != nullptr &&
+           FindOn(*lease.db, lease.conn->find, BodyFingerprint(UpToNul(rawBody)), id, status,
+                  tokens, error);
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 bool MessageLog::MAPIAdd(const std::string& store, const std::string& sender,
                          const std::string& senderEmail, const std::string& subject,
                          std::string_view rawBody, std::string_view lowerBody,
@@ -268,7 +293,7 @@ bool MessageLog::MAPIAdd(const std::string& store, const std::string& sender,
   if (inserted) *inserted = false;
   try {
     const std::string_view body = UpToNul(rawBody);
-    const std::string hash = Fingerprint(body);
+    const std::string hash = BodyFingerprint(body);
     std::string error, path;
     LogPath(store, path);
     Lease lease = AcquireStore(store, error);

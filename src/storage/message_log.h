@@ -60,6 +60,10 @@ class MessageLog {
   // Status and Tokens. tokens is emptied first.
   bool MAPIExists(const std::string& store, std::string_view rawBody, int& id, int& status,
                   std::string& tokens);
+  // Whether the store's log holds a message with this text. A log that
+  // cannot be read answers false, untold: the MAPIExists that follows
+  // tells it. For the scan's look ahead.
+  bool MAPIHolds(const std::string& store, std::string_view rawBody);
   // Logs a message unless its fingerprint is logged already. True when it is
   // in the log afterwards; id is its row's Id (-1 on failure).
   bool MAPIAdd(const std::string& store, const std::string& sender, const std::string& senderEmail,
