@@ -24,22 +24,13 @@ fail() {
   exit 1
 }
 
-echo "== deps: bench packages"
-"$root/scripts/deps.sh" bench || fail "the packages could not be installed"
-"$root/scripts/fetch-corpus.sh" "$root/build/corpus" || fail "no corpus"
-corpus="$root/build/corpus/package/data"
-echo "== build: varnox in $build"
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVARNOX_CORPUS_DIR="$corpus" >/dev/null || fail "configure"
-fi
-cmake --build "$build" --target varnox >/dev/null || fail "build"
+# shellcheck source=bench/corpus_root.sh
+. "$root/bench/corpus_root.sh"
+bench_setup "$root" "$build" varnox
 varnox="$build/bin/varnox"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# shellcheck source=bench/corpus_root.sh
-. "$root/bench/corpus_root.sh"
 find "$corpus" -name '*.txt' | sort >"$work/all.txt"
 n=$(wc -l <"$work/all.txt")
 echo "== corpus: $n messages"

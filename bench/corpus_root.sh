@@ -1,6 +1,25 @@
 # shellcheck shell=bash
-# Shared by bench/compare.sh and bench/load.sh (sourced, not run): a device
-# root with 512 rules drawn from the corpus, and the corpus as a Maildir store.
+# Shared by bench/compare.sh and bench/load.sh (sourced, not run): their
+# set-up, a device root with 512 rules drawn from the corpus, and the corpus
+# as a Maildir store.
+
+# bench_setup ROOT BUILD TARGET...: installs the bench packages, fetches the
+# corpus (its folder in $corpus) and builds the TARGETs in BUILD (configured
+# here when new); ends the script through its fail() on any failure.
+bench_setup() {
+  local root=$1 build=$2
+  shift 2
+  echo "== deps: bench packages"
+  "$root/scripts/deps.sh" bench || fail "the packages could not be installed"
+  "$root/scripts/fetch-corpus.sh" "$root/build/corpus" || fail "no corpus"
+  corpus="$root/build/corpus/package/data"
+  echo "== build: $* in $build"
+  if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DVARNOX_CORPUS_DIR="$corpus" >/dev/null || fail "configure"
+  fi
+  cmake --build "$build" --target "$@" >/dev/null || fail "build"
+}
 
 # add_rules VARNOX ROOT LIST: message rules from the text of corpus messages
 # and sender rules from the From addresses of others (every fifth file of

