@@ -191,6 +191,13 @@ verify() {
   return 0
 }
 
+# intact STATE WHAT: the message files of the state STATE (see state) are the
+# delivered ones, by content: nothing lost, duplicated or changed.
+intact() {
+  awk '{print $1, $2}' "$work/delivered.txt" | sort |
+    cmp -s - <(awk '{print $1, $3}' "$1.files" | sort) || fail "$2: message files changed"
+}
+
 # told_once ERRFILE WHAT [MAX]: each failing log is told once (at most MAX
 # times), not per message.
 told_once() {
@@ -378,11 +385,11 @@ fault_lock() {
     for i in $(seq 50); do contains "$work/lock.out" locked && return 0; sleep 0.1; done
     return 1
   }
-  lock_ok=1
+  local failed=${#failures[@]}
   for target in Home.db Rules_0.db; do
     r=$work/lock-${target%.db}
     cp -a "$ref/half" "$r"
-    hold_lock "$r/Varnox/dba/$target" 10 || { fail "the lock on $target was not taken"; lock_ok=0; continue; }
+    hold_lock "$r/Varnox/dba/$target" 10 || { fail "the lock on $target was not taken"; continue; }
     t0=$(now_ms)
     "$vx" scan --once --root "$r" >"$work/lock.scan.out" 2>"$work/lock.scan.err"
     rc=$?
@@ -391,33 +398,31 @@ fault_lock() {
     # Each statement waits 5 s for a lock: the rules' load may outlast the
     # 10 s and succeed; a write to the log may not.
     if [ $rc -ne 0 ] || [ "$target" = Home.db ]; then
-      [ $rc -eq 1 ] || { fail "$target locked: status $rc, not 1"; lock_ok=0; }
-      expect_text "$work/lock.scan.err" "$r/Varnox/dba/$target" "$target locked" || lock_ok=0
-      expect_text "$work/lock.scan.err" "database is locked" "$target locked" || lock_ok=0
+      [ $rc -eq 1 ] || fail "$target locked: status $rc, not 1"
+      expect_text "$work/lock.scan.err" "$r/Varnox/dba/$target" "$target locked"
+      expect_text "$work/lock.scan.err" "database is locked" "$target locked"
     fi
     # Nothing lost meanwhile: every message file is there.
     state "$r" "$work/lock.mid"
-    awk '{print $1, $3}' "$work/lock.mid.files" | sort >"$work/lock.mid.have"
-    awk '{print $1, $2}' "$work/delivered.txt" | sort | cmp -s - "$work/lock.mid.have" ||
-      { fail "$target locked: message files changed"; lock_ok=0; }
+    intact "$work/lock.mid" "$target locked"
     if [ "$target" = Home.db ]; then
       # The other store went on.
       grep '^Work ' "$ref/A.rows" | cmp -s - <(grep '^Work ' "$work/lock.mid.rows") ||
-        { fail "Home.db locked: the store Work was not logged in full"; lock_ok=0; }
+        fail "Home.db locked: the store Work was not logged in full"
     fi
     wait "$lock_pid"
     run_ok "$target released: scan --once" "$vx" scan --once --root "$r" &&
-      verify "$r" "$ref/A" "$target released" || lock_ok=0
+      verify "$r" "$ref/A" "$target released"
     rm -rf "$r"
   done
-  [ $lock_ok -eq 1 ] && echo "== faults: lock: ok"
+  [ ${#failures[@]} -eq "$failed" ] && echo "== faults: lock: ok"
 }
 
 # --- 3. A data folder that turns read-only (user 65534: root ignores modes).
 fault_readonly() {
   fault=readonly
   nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-  ro_ok=1
+  local failed=${#failures[@]}
   # Before a scan: `scan --once` on a data folder that is read-only already.
   r=$work/ro-before
   cp -a "$ref/half" "$r"
@@ -427,13 +432,13 @@ fault_readonly() {
   "${nobody[@]}" "$vx" scan --once --root "$r" >"$work/ro.out" 2>"$work/ro.err"
   rc=$?
   note "scan --once: status $rc: $(grep varnox: "$work/ro.err" | head -n 2 | tr '\n' '|')"
-  [ $rc -eq 1 ] || { fail "scan --once: status $rc, not 1"; ro_ok=0; }
-  expect_text "$work/ro.err" "$dba/" "scan --once" || ro_ok=0
-  expect_text "$work/ro.err" "readonly database" "scan --once" || ro_ok=0
-  told_once "$work/ro.err" "scan --once" || ro_ok=0
+  [ $rc -eq 1 ] || fail "scan --once: status $rc, not 1"
+  expect_text "$work/ro.err" "$dba/" "scan --once"
+  expect_text "$work/ro.err" "readonly database" "scan --once"
+  told_once "$work/ro.err" "scan --once"
   chmod -R u+w "$dba"
   run_ok "writable again: scan --once" "${nobody[@]}" "$vx" scan --once --root "$r" &&
-    verify "$r" "$ref/A" "writable again" || ro_ok=0
+    verify "$r" "$ref/A" "writable again"
   rm -rf "$r"
   # While the window program runs: a running program keeps the logs it has
   # open writable (an open file keeps its mode), so the fault shows when a
@@ -445,46 +450,44 @@ fault_readonly() {
   new_root "$r"
   deliver "$r" all Home
   mkdir -p "$r/Mail/Work"/{new,cur,tmp}
-  run_ok "scan --once of Home" "$vx" scan --once --root "$r" || ro_ok=0
+  run_ok "scan --once of Home" "$vx" scan --once --root "$r"
   deliver "$r" all Work
   chown -R 65534:65534 "$r"
   dba=$r/Varnox/dba
   chmod -R a-w "$dba"
-  start_window "$r" "$work/ro-win" "${nobody[@]}" || { fail "the window program did not start"; ro_ok=0; }
+  start_window "$r" "$work/ro-win" "${nobody[@]}" || fail "the window program did not start"
   for i in $(seq 100); do contains "$work/ro-win.err" "$dba/Work.db" && break; sleep 0.1; done
   note "window: $(grep varnox: "$work/ro-win.err" | head -n 2 | tr '\n' '|')"
-  expect_text "$work/ro-win.err" "$dba/Work.db) cannot be used" "window" || ro_ok=0
-  told_once "$work/ro-win.err" "window" || ro_ok=0
+  expect_text "$work/ro-win.err" "$dba/Work.db) cannot be used" "window"
+  told_once "$work/ro-win.err" "window"
   chmod -R u+w "$dba"
-  wait_logged "$r" 20 "${nobody[@]}" || { fail "window: the rest of the mail was not logged once writable again"; ro_ok=0; }
-  kill -0 "$window_pid" 2>/dev/null || { fail "window: the program ended"; ro_ok=0; }
+  wait_logged "$r" 20 "${nobody[@]}" || fail "window: the rest of the mail was not logged once writable again"
+  kill -0 "$window_pid" 2>/dev/null || fail "window: the program ended"
   stop_window
-  verify "$r" "$ref/A" "window, writable again" || ro_ok=0
+  verify "$r" "$ref/A" "window, writable again"
   rm -rf "$r"
-  [ $ro_ok -eq 1 ] && echo "== faults: readonly: ok"
+  [ ${#failures[@]} -eq "$failed" ] && echo "== faults: readonly: ok"
 }
 
 # --- 4. A full disk.
 fault_full() {
   fault=full
-  full_ok=1
+  local failed=${#failures[@]}
   full_case() {  # full_case WHAT ROOT CMD-PREFIX...: the scan under the limit
     local what=$1 r=$2
     shift 2
     "$@" "$vx" scan --once --root "$r" >"$work/full.out" 2>"$work/full.err"
     local rc=$?
     note "$what: status $rc: $(grep varnox: "$work/full.err" | head -n 2 | tr '\n' '|')"
-    [ $rc -eq 1 ] || { fail "$what: status $rc, not 1"; full_ok=0; }
-    expect_text "$work/full.err" "$r/Varnox/dba/" "$what" || full_ok=0
+    [ $rc -eq 1 ] || fail "$what: status $rc, not 1"
+    expect_text "$work/full.err" "$r/Varnox/dba/" "$what"
     # Under a file-size limit a small message may still fit where a large one
     # did not: the log works again in between, and the next failure is told;
     # never once per message.
-    told_once "$work/full.err" "$what" "$told_max" || full_ok=0
+    told_once "$work/full.err" "$what" "$told_max"
     state "$r" "$work/full.mid"
-    [ -s "$work/full.mid.bad" ] && { fail "$what: $(tr '\n' ' ' <"$work/full.mid.bad")"; full_ok=0; }
-    awk '{print $1, $3}' "$work/full.mid.files" | sort >"$work/full.mid.have"
-    awk '{print $1, $2}' "$work/delivered.txt" | sort | cmp -s - "$work/full.mid.have" ||
-      { fail "$what: message files changed"; full_ok=0; }
+    [ -s "$work/full.mid.bad" ] && fail "$what: $(tr '\n' ' ' <"$work/full.mid.bad")"
+    intact "$work/full.mid" "$what"
   }
   mkdir -p "$work/tmpfs"
   if mount -t tmpfs -o size=16m tmpfs "$work/tmpfs" 2>/dev/null; then
@@ -500,7 +503,7 @@ fault_full() {
     told_max=1 full_case "tmpfs full" "$r" env
     rm -f "$work/tmpfs/filler"
     run_ok "tmpfs with room again: scan --once" "$vx" scan --once --root "$r" &&
-      verify "$r" "$ref/A" "tmpfs with room again" || full_ok=0
+      verify "$r" "$ref/A" "tmpfs with room again"
   else
     note "tmpfs cannot be mounted here; the file-size limit only"
   fi
@@ -512,14 +515,14 @@ fault_full() {
   size_limited() { (ulimit -f "$limit_kb" && trap '' XFSZ && exec "$@"); }
   told_max=$((count / 10)) full_case "file size limit ${limit_kb} KiB" "$r" size_limited
   run_ok "no size limit: scan --once" "$vx" scan --once --root "$r" &&
-    verify "$r" "$ref/A" "no size limit" || full_ok=0
-  [ $full_ok -eq 1 ] && echo "== faults: full: ok"
+    verify "$r" "$ref/A" "no size limit"
+  [ ${#failures[@]} -eq "$failed" ] && echo "== faults: full: ok"
 }
 
 # --- 5. A message log replaced by garbage between runs.
 fault_garbage() {
   fault=garbage
-  garbage_ok=1
+  local failed=${#failures[@]}
   r=$work/garbage
   cp -a "$ref/half" "$r"
   log=$r/Varnox/dba/Home.db
@@ -528,44 +531,42 @@ fault_garbage() {
   "$vx" scan --once --root "$r" >"$work/garbage.out" 2>"$work/garbage.err"
   rc=$?
   note "scan: status $rc: $(grep varnox: "$work/garbage.err" | head -n 3 | tr '\n' '|')"
-  [ $rc -eq 1 ] || { fail "status $rc, not 1"; garbage_ok=0; }
-  expect_text "$work/garbage.err" "$log" "scan" || garbage_ok=0
-  expect_text "$work/garbage.err" "move it away" "scan" || garbage_ok=0
+  [ $rc -eq 1 ] || fail "status $rc, not 1"
+  expect_text "$work/garbage.err" "$log" "scan"
+  expect_text "$work/garbage.err" "move it away" "scan"
   state "$r" "$work/garbage.mid"
   grep '^Work ' "$ref/A.rows" | cmp -s - <(grep '^Work ' "$work/garbage.mid.rows") ||
-    { fail "the store Work was not logged in full beside the broken log"; garbage_ok=0; }
-  awk '{print $1, $3}' "$work/garbage.mid.files" | sort >"$work/garbage.mid.have"
-  awk '{print $1, $2}' "$work/delivered.txt" | sort | cmp -s - "$work/garbage.mid.have" ||
-    { fail "message files changed"; garbage_ok=0; }
+    fail "the store Work was not logged in full beside the broken log"
+  intact "$work/garbage.mid" "scan"
   "$vx" recheck --root "$r" >"$work/garbage.out" 2>"$work/garbage.err"
   rc=$?
   note "recheck: status $rc: $(grep varnox: "$work/garbage.err" | head -n 2 | tr '\n' '|')"
-  [ $rc -eq 1 ] || { fail "recheck: status $rc, not 1"; garbage_ok=0; }
-  expect_text "$work/garbage.err" "$log" "recheck" || garbage_ok=0
-  contains "$work/garbage.out" "Work: " || { fail "recheck did not go on with the log of Work"; garbage_ok=0; }
+  [ $rc -eq 1 ] || fail "recheck: status $rc, not 1"
+  expect_text "$work/garbage.err" "$log" "recheck"
+  contains "$work/garbage.out" "Work: " || fail "recheck did not go on with the log of Work"
   # The recovery the message asks for: the broken log moved away, a scan logs
   # every message of the inbox again; spam filed before stays filed.
   mv "$log" "$log.broken"
   rm -f "$log-wal" "$log-shm"
-  run_ok "log moved away: scan --once" "$vx" scan --once --root "$r" || garbage_ok=0
+  run_ok "log moved away: scan --once" "$vx" scan --once --root "$r"
   state "$r" "$work/garbage.end"
-  [ -s "$work/garbage.end.bad" ] && { fail "after recovery: $(tr '\n' ' ' <"$work/garbage.end.bad")"; garbage_ok=0; }
-  cmp -s "$ref/A.files" "$work/garbage.end.files" || { fail "after recovery: files differ from the reference"; garbage_ok=0; }
+  [ -s "$work/garbage.end.bad" ] && fail "after recovery: $(tr '\n' ' ' <"$work/garbage.end.bad")"
+  cmp -s "$ref/A.files" "$work/garbage.end.files" || fail "after recovery: files differ from the reference"
   # Home's log: every inbox file as normal, every file filed by this scan as
   # spam, each with the reference's verdict.
   awk '$1 == "Home" && $2 == "inbox" {print $1, $4, 0}' "$work/garbage.end.files" | sort >"$work/garbage.want"
   awk '$1 == "Home"' "$work/garbage.end.rows" | awk '$3 == 0' >"$work/garbage.have"
-  cmp -s "$work/garbage.want" "$work/garbage.have" || { fail "after recovery: the inbox of Home is not logged again"; garbage_ok=0; }
+  cmp -s "$work/garbage.want" "$work/garbage.have" || fail "after recovery: the inbox of Home is not logged again"
   awk '$1 == "Home"' "$work/garbage.end.rows" | sort | comm -23 - <(sort "$ref/A.rows") | grep -q . &&
-    { fail "after recovery: Home's verdicts differ from the reference"; garbage_ok=0; }
+    fail "after recovery: Home's verdicts differ from the reference"
   rm -rf "$r"
-  [ $garbage_ok -eq 1 ] && echo "== faults: garbage: ok"
+  [ ${#failures[@]} -eq "$failed" ] && echo "== faults: garbage: ok"
 }
 
 # --- 6. The SMS spool removed while the window program runs.
 fault_spool() {
   fault=spool
-  spool_ok=1
+  local failed=${#failures[@]}
   r=$work/spool-root
   s=$work/spool
   cp -a "$ref/a" "$r"
@@ -575,27 +576,26 @@ fault_spool() {
     rm -rf "$s"
     sleep 3
     note "stderr: $(grep -F "$s" "$work/win.err" | head -n 2 | tr '\n' '|')"
-    expect_text "$work/win.err" "$s" "spool removed" || spool_ok=0
-    kill -0 "$window_pid" 2>/dev/null || { fail "the program ended"; spool_ok=0; }
+    expect_text "$work/win.err" "$s" "spool removed"
+    kill -0 "$window_pid" 2>/dev/null || fail "the program ended"
     # The token buys a session cookie, with which the page itself is served.
     cookie=$(http_get "$address" | sed -n 's/^Set-Cookie: \([^;]*\).*/\1/ip' | head -n 1)
     status=$(http_get "${address%%\?*}" "$cookie" | head -n 1)
-    [[ "$status" == *" 200 "* ]] || { fail "GET / answered \"$status\" (cookie \"$cookie\")"; spool_ok=0; }
+    [[ "$status" == *" 200 "* ]] || fail "GET / answered \"$status\" (cookie \"$cookie\")"
     token=$(sed -n 's/.*token=//p' "$r/.ClassName" | head -n 1)
     [ -n "$token" ] && [ "$address" = "$(head -n 1 "$r/.ClassName")" ] ||
-      { fail "$r/.ClassName does not hold the address"; spool_ok=0; }
+      fail "$r/.ClassName does not hold the address"
     mkdir -p "$s/incoming" "$s/outgoing"
     printf 'From: 491721234567\nAlphabet: ISO\n\nfault test text message\n' >"$s/incoming/GSM1.faults"
     for i in $(seq 100); do [ -e "$s/varnox-handled/GSM1.faults" ] && break; sleep 0.1; done
-    [ -e "$s/varnox-handled/GSM1.faults" ] || { fail "the SMS in the new spool was not handled"; spool_ok=0; }
+    [ -e "$s/varnox-handled/GSM1.faults" ] || fail "the SMS in the new spool was not handled"
     n=$(sqlite3 "$r/Varnox/dba/Spam_0.db" "SELECT count(*) FROM Spam WHERE Message LIKE '%fault test text message%';" 2>&1)
-    [ "$n" = 1 ] || { fail "the SMS is logged $n times, not once"; spool_ok=0; }
+    [ "$n" = 1 ] || fail "the SMS is logged $n times, not once"
     stop_window
   else
     fail "the window program did not start: $(head -c 400 "$work/win.err")"
-    spool_ok=0
   fi
-  [ $spool_ok -eq 1 ] && echo "== faults: spool: ok"
+  [ ${#failures[@]} -eq "$failed" ] && echo "== faults: spool: ok"
 }
 
 ran=0
