@@ -173,12 +173,7 @@ verify() {
   local root=$1 ref=$2 what=$3 s=$work/verify
   state "$root" "$s"
   [ -s "$s.bad" ] && { fail "$what: $(tr '\n' ' ' <"$s.bad")"; return 1; }
-  awk '{print $1, $2}' "$work/delivered.txt" | sort >"$s.want"
-  awk '{print $1, $3}' "$s.files" | sort >"$s.have"
-  if ! cmp -s "$s.want" "$s.have"; then
-    fail "$what: message files differ from the delivered ones: $(diff "$s.want" "$s.have" | grep -c '^[<>]') lines"
-    return 1
-  fi
+  intact "$s" "$what" || return 1
   awk '{print $1, $4, ($2 == "spam" ? 1 : 0)}' "$s.files" | sort >"$s.expected"
   if ! cmp -s "$s.expected" "$s.rows"; then
     fail "$what: log rows do not match the files: $(diff "$s.expected" "$s.rows" | grep '^[<>]' | head -n 3 | tr '\n' ' ')"
@@ -195,7 +190,7 @@ verify() {
 # delivered ones, by content: nothing lost, duplicated or changed.
 intact() {
   awk '{print $1, $2}' "$work/delivered.txt" | sort |
-    cmp -s - <(awk '{print $1, $3}' "$1.files" | sort) || fail "$2: message files changed"
+    cmp -s - <(awk '{print $1, $3}' "$1.files" | sort) || { fail "$2: message files changed"; return 1; }
 }
 
 # told_once ERRFILE WHAT [MAX]: each failing log is told once (at most MAX
