@@ -133,23 +133,14 @@ add_second_rule() { "$vx" rules add --root "$1" --by-sender --sender .net --mess
 # place, sha, md4 of every message file), OUT.rows (store, fingerprint,
 # status of every log row); OUT.bad lists what is inconsistent.
 state() {
-  local root=$1 out=$2 store place sub f db r
-  : >"$out.files"
-  : >"$out.rows"
+  local root=$1 out=$2 store f db r
   : >"$out.bad"
-  for store in Home Work; do
-    for place in inbox spam; do
-      for sub in new cur; do
-        local dir=$root/Mail/$store/$sub
-        [ $place = spam ] && dir=$root/Mail/$store/.Spam/$sub
-        [ -d "$dir" ] || continue
-        for f in "$dir"/*; do
-          [ -f "$f" ] || continue
-          echo "$store $place $(sha256sum <"$f" | cut -c1-64)"
-        done
-      done
-    done
-  done | sort >"$out.files.raw"
+  # Home/new/x, Work/.Spam/cur/y, ...: the messages of the inboxes and .Spam.
+  (cd "$root/Mail" && find Home Work \( -path '*/new/*' -o -path '*/cur/*' \) -type f 2>/dev/null) |
+    while read -r f; do
+      [[ $f == */.Spam/* ]] && store="${f%%/*} spam" || store="${f%%/*} inbox"
+      echo "$store $(sha256sum <"$root/Mail/$f" | cut -c1-64)"
+    done | sort >"$out.files.raw"
   # Each file's fingerprint, from the delivered list.
   awk 'NR == FNR {md4[$2] = $3; next} {print $0, ($3 in md4 ? md4[$3] : "unknown")}' \
     "$work/delivered.txt" "$out.files.raw" >"$out.files"
