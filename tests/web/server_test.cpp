@@ -422,7 +422,9 @@ TEST(TaskPoolTest, HeldJobsGetThreadsUpToTheBoundAndTheRestWait) {
     int running = 0, most = 0, done = 0;
     bool release = false;
     TaskPool pool(bound);
-    for (int i = 0; i < kJobs; ++i) {
+    // With a thread each, all are held at once; else as many as the bound.
+    const int full = std::min(kJobs, static_cast<int>(bound));
+    for (int i = 0; i < kJobs; ++i)
       pool.enqueue([&] {
         std::unique_lock<std::mutex> lock(mutex);
         most = std::max(most, ++running);
@@ -431,11 +433,8 @@ TEST(TaskPoolTest, HeldJobsGetThreadsUpToTheBoundAndTheRestWait) {
         --running;
         ++done;
       });
-    }
     {
       std::unique_lock<std::mutex> lock(mutex);
-      // With a thread each, all are held at once; else as many as the bound.
-      const int full = std::min(kJobs, static_cast<int>(bound));
       EXPECT_TRUE(changed.wait_for(lock, 20s, [&] { return most == full; }));
       release = true;
       changed.notify_all();
@@ -443,7 +442,7 @@ TEST(TaskPoolTest, HeldJobsGetThreadsUpToTheBoundAndTheRestWait) {
     EXPECT_LE(pool.Threads(), bound);
     pool.shutdown();  // runs what is queued, then joins
     EXPECT_EQ(done, kJobs);
-    EXPECT_EQ(most, std::min(kJobs, static_cast<int>(bound)));
+    EXPECT_EQ(most, full);
   }
 }
 
