@@ -195,6 +195,14 @@ MessageLog::Lease MessageLog::AcquireStore(const std::string& store, std::string
 }
 
 bool MessageLog::MakeReady(Database& db, std::string& error) {
+  // A log that has its table and indexes needs no write: one that another
+  // process holds is ready without waiting for its lock.
+  Statement st;
+  if (db.Prepare("SELECT count(*) FROM sqlite_master WHERE name IN ('Msg', 'MsgHashIndex', "
+                 "'MsgReceivedDateIndex', 'MsgStatusIndex');",
+                 st) == SQLITE_OK &&
+      st.Step() == SQLITE_ROW && st.ColumnInt(0) == 4)
+    return true;
   // Result 1 is the table that exists already, which is no failure.
   const int created = db.Exec(MsgCreateStatement(), &error);
   if (created == 1) error.clear();

@@ -189,6 +189,17 @@ told_once() {
     { fail "$2: told more than ${3:-1} times: $worst"; return 1; }
 }
 
+# refused WHAT NAME CMD...: CMD must end with status 1, its output in
+# $work/NAME.out and $work/NAME.err; what it says first is noted.
+refused() {
+  local what=$1 name=$2
+  shift 2
+  "$@" >"$work/$name.out" 2>"$work/$name.err"
+  local rc=$?
+  note "$what: status $rc: $(grep varnox: "$work/$name.err" | head -n 2 | tr '\n' '|')"
+  [ $rc -eq 1 ] || fail "$what: status $rc, not 1"
+}
+
 # run_ok WHAT CMD...: CMD must end with status 0.
 run_ok() {
   local what=$1
@@ -363,7 +374,8 @@ fault_lock() {
     return 1
   }
   local failed=${#failures[@]}
-  for target in Home.db Rules_0.db; do
+  # Work.db: the store Work has mail to log in $ref/half, Home has none.
+  for target in Work.db Rules_0.db; do
     r=$work/lock-${target%.db}
     cp -a "$ref/half" "$r"
     hold_lock "$r/Varnox/dba/$target" 10 || { fail "the lock on $target was not taken"; continue; }
@@ -374,7 +386,7 @@ fault_lock() {
     note "$target locked: status $rc after $took ms: $(grep varnox: "$work/lock.scan.err" | head -n 2 | tr '\n' '|')"
     # Each statement waits 5 s for a lock: the rules' load may outlast the
     # 10 s and succeed; a write to the log may not.
-    if [ $rc -ne 0 ] || [ "$target" = Home.db ]; then
+    if [ $rc -ne 0 ] || [ "$target" = Work.db ]; then
       [ $rc -eq 1 ] || fail "$target locked: status $rc, not 1"
       expect_text "$work/lock.scan.err" "$r/Varnox/dba/$target" "$target locked"
       expect_text "$work/lock.scan.err" "database is locked" "$target locked"
@@ -383,8 +395,8 @@ fault_lock() {
     state "$r" "$work/lock.mid"
     intact "$work/lock.mid" "$target locked"
     # The other store went on beside the locked log.
-    [ "$target" = Rules_0.db ] || grep '^Work ' "$ref/A.rows" | cmp -s - <(grep '^Work ' "$work/lock.mid.rows") ||
-      fail "Home.db locked: the store Work was not logged in full"
+    [ "$target" = Rules_0.db ] || grep '^Home ' "$ref/A.rows" | cmp -s - <(grep '^Home ' "$work/lock.mid.rows") ||
+      fail "Work.db locked: the store Home was not logged in full"
     wait "$lock_pid"
     run_ok "$target released: scan --once" "$vx" scan --once --root "$r" &&
       verify "$r" "$ref/A" "$target released"
@@ -404,10 +416,7 @@ fault_readonly() {
   chown -R 65534:65534 "$r"
   dba=$r/Varnox/dba
   chmod -R a-w "$dba"
-  "${nobody[@]}" "$vx" scan --once --root "$r" >"$work/ro.out" 2>"$work/ro.err"
-  rc=$?
-  note "scan --once: status $rc: $(grep varnox: "$work/ro.err" | head -n 2 | tr '\n' '|')"
-  [ $rc -eq 1 ] || fail "scan --once: status $rc, not 1"
+  refused "scan --once" ro "${nobody[@]}" "$vx" scan --once --root "$r"
   expect_text "$work/ro.err" "$dba/" "scan --once"
   expect_text "$work/ro.err" "readonly database" "scan --once"
   told_once "$work/ro.err" "scan --once"
@@ -451,10 +460,7 @@ fault_full() {
   full_case() {  # full_case WHAT ROOT CMD-PREFIX...: the scan under the limit
     local what=$1 r=$2
     shift 2
-    "$@" "$vx" scan --once --root "$r" >"$work/full.out" 2>"$work/full.err"
-    local rc=$?
-    note "$what: status $rc: $(grep varnox: "$work/full.err" | head -n 2 | tr '\n' '|')"
-    [ $rc -eq 1 ] || fail "$what: status $rc, not 1"
+    refused "$what" full "$@" "$vx" scan --once --root "$r"
     expect_text "$work/full.err" "$r/Varnox/dba/" "$what"
     # Under a file-size limit a small message may still fit where a large one
     # did not: the log works again in between, and the next failure is told;
@@ -503,20 +509,14 @@ fault_garbage() {
   log=$r/Varnox/dba/Home.db
   rm -f "$log-wal" "$log-shm"
   head -c 65536 /dev/urandom >"$log"
-  "$vx" scan --once --root "$r" >"$work/garbage.out" 2>"$work/garbage.err"
-  rc=$?
-  note "scan: status $rc: $(grep varnox: "$work/garbage.err" | head -n 3 | tr '\n' '|')"
-  [ $rc -eq 1 ] || fail "status $rc, not 1"
+  refused scan garbage "$vx" scan --once --root "$r"
   expect_text "$work/garbage.err" "$log" "scan"
   expect_text "$work/garbage.err" "move it away" "scan"
   state "$r" "$work/garbage.mid"
   grep '^Work ' "$ref/A.rows" | cmp -s - <(grep '^Work ' "$work/garbage.mid.rows") ||
     fail "the store Work was not logged in full beside the broken log"
   intact "$work/garbage.mid" "scan"
-  "$vx" recheck --root "$r" >"$work/garbage.out" 2>"$work/garbage.err"
-  rc=$?
-  note "recheck: status $rc: $(grep varnox: "$work/garbage.err" | head -n 2 | tr '\n' '|')"
-  [ $rc -eq 1 ] || fail "recheck: status $rc, not 1"
+  refused recheck garbage "$vx" recheck --root "$r"
   expect_text "$work/garbage.err" "$log" "recheck"
   contains "$work/garbage.out" "Work: " || fail "recheck did not go on with the log of Work"
   # The recovery the message asks for: the broken log moved away, a scan logs
