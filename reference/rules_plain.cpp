@@ -16,7 +16,8 @@ std::string LowerAscii(const char (&s)[256]) {
 }  // namespace
 
 int CheckRulesPlain(RuleTable& table, const RuleEntry& probe, RuleMatch* match) {
-  std::lock_guard<std::mutex> guard(table.lock);  // guards: the table's entries while they are read
+  std::lock_guard<std::shared_mutex> guard(
+      table.lock);  // guards: the table's entries while they are read
   try {
     if (table.count == 0 && table.loader) {
       table.loader(table);

@@ -162,9 +162,44 @@ bool IsSimilarMessage(const RuleEntry& probe, const RuleEntry& rule, RuleMatch* 
   }
 }
 
+namespace {
+
+// The check proper, on a loaded and indexed table (lock held, shared or not).
+int CheckIndexed(const RuleTable& table, const RuleEntry& probe, RuleMatch* match) {
+  const RuleIndex& index = *table.index;
+  if (SenderPass(
+          table, probe, [&](int r) -> const std::string& { return index.LowerSender(r); }, match))
+    return 1;
+  if (probe.tokenCount <= 0) return 0;
+  int hits[kMaxRules];
+  index.CountHits(table, probe, hits);
+  for (int r = 0; r < table.count; ++r) {
+    const RuleEntry& e = table.entries[r];
+    if (e.filterBySender != 0 || e.tokenCount <= 0) continue;
+    float s1, s2;
+    ComputeSimilarities(hits[r], probe.tokenCount, e.tokenCount, s1, s2);
+    TraceSimilarity(hits[r], probe.tokenCount, s1, s2, e.certainty);
+    if (SimilarEnough(s1, s2, e.certainty)) {
+      FillMatch(match, r, e, hits[r], probe.tokenCount, s1, s2);
+      return 1;
+    }
+  }
+  return 0;
+}
+
+bool Ready(const RuleTable& table) {
+  return table.count > 0 && !table.indexStale && table.index;
+}
+
+}  // namespace
+
 int CheckRules(RuleTable& table, const RuleEntry& probe, RuleMatch* match) {
-  std::lock_guard<std::mutex> guard(table.lock);
   try {
+    {
+      std::shared_lock<std::shared_mutex> shared(table.lock);
+      if (Ready(table)) return CheckIndexed(table, probe, match);
+    }
+    std::lock_guard<std::shared_mutex> guard(table.lock);
     if (!EnsureLoaded(table)) return 0;
     if (table.indexStale || !table.index) {
       auto index = std::make_unique<RuleIndex>();
@@ -172,25 +207,7 @@ int CheckRules(RuleTable& table, const RuleEntry& probe, RuleMatch* match) {
       table.index = std::move(index);
       table.indexStale = false;
     }
-    const RuleIndex& index = *table.index;
-    if (SenderPass(
-            table, probe, [&](int r) -> const std::string& { return index.LowerSender(r); }, match))
-      return 1;
-    if (probe.tokenCount <= 0) return 0;
-    int hits[kMaxRules];
-    index.CountHits(table, probe, hits);
-    for (int r = 0; r < table.count; ++r) {
-      const RuleEntry& e = table.entries[r];
-      if (e.filterBySender != 0 || e.tokenCount <= 0) continue;
-      float s1, s2;
-      ComputeSimilarities(hits[r], probe.tokenCount, e.tokenCount, s1, s2);
-      TraceSimilarity(hits[r], probe.tokenCount, s1, s2, e.certainty);
-      if (SimilarEnough(s1, s2, e.certainty)) {
-        FillMatch(match, r, e, hits[r], probe.tokenCount, s1, s2);
-        return 1;
-      }
-    }
-    return 0;
+    return CheckIndexed(table, probe, match);
   } catch (...) {
     return 0;
   }

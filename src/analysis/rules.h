@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 
 #include "analysis/tokenizer.h"
@@ -39,7 +40,9 @@ struct RuleTable {
   RuleTable(const RuleTable&) = delete;
   RuleTable& operator=(const RuleTable&) = delete;
 
-  std::mutex lock;  // guards: entries, count, the index and the rule store's connection
+  // guards: entries, count, the index and the rule store's connection; checks
+  // share it, everything else holds it alone
+  std::shared_mutex lock;
   std::array<RuleEntry, kMaxRules> entries;
   int count = 0;
   std::function<void(RuleTable&)> loader;
@@ -79,7 +82,8 @@ struct RuleMatch {
 };
 
 // 1 when some rule matches the probe, else 0. Loads the table first when it
-// is empty. Holds the table's lock for the whole check.
+// is empty. Holds the table's lock for the whole check: shared, so checks
+// run side by side, unless the table must be loaded or indexed first.
 int CheckRules(RuleTable& table, const RuleEntry& probe, RuleMatch* match = nullptr);
 int CheckRules(const RuleEntry& probe);  // on the global table
 

@@ -2,9 +2,13 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "platform/ascii_text.h"
 
@@ -140,6 +144,32 @@ class IconvHandle {
   iconv_t cd_;
 };
 
+// The descriptors this thread opened last, by lower-case charset name. The
+// C library loads a module for a charset when a descriptor opens and drops
+// it when the last one closes: keeping a few open spares that at every part.
+class IconvCache {
+ public:
+  // A descriptor to UTF-8 in its initial state, or null when the charset
+  // is unknown (that answer is not kept: it is rare and cheap).
+  iconv_t Get(const std::string& name) {
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+      if (it->first != name) continue;
+      if (it != entries_.begin()) std::rotate(entries_.begin(), it, it + 1);
+      iconv(entries_.front().second->get(), nullptr, nullptr, nullptr, nullptr);
+      return entries_.front().second->get();
+    }
+    auto cd = std::make_unique<IconvHandle>("UTF-8", name.c_str());
+    if (!cd->valid()) return nullptr;
+    if (entries_.size() >= kKept) entries_.pop_back();
+    entries_.emplace(entries_.begin(), name, std::move(cd));
+    return entries_.front().second->get();
+  }
+
+ private:
+  static constexpr std::size_t kKept = 8;
+  std::vector<std::pair<std::string, std::unique_ptr<IconvHandle>>> entries_;  // latest first
+};
+
 // A charset name as mail writes them; anything else (iconv's "//" modifiers,
 // separators, control bytes) is not handed to iconv at all.
 bool PlausibleCharsetName(std::string_view name) {
@@ -258,8 +288,9 @@ bool NeedsCharsetConversion(std::string_view charset) {
 
 bool ConvertToUtf8(std::string_view in, std::string_view charset, std::string& out) {
   if (!PlausibleCharsetName(charset)) return false;
-  const IconvHandle cd("UTF-8", std::string(charset).c_str());
-  if (!cd.valid()) return false;
+  thread_local IconvCache cache;
+  const iconv_t cd = cache.Get(LowerAsciiCopy(charset));
+  if (cd == nullptr) return false;
 
   std::string result;
   result.reserve(in.size() + in.size() / 2);
@@ -271,8 +302,8 @@ bool ConvertToUtf8(std::string_view in, std::string_view charset, std::string& o
     char* outPtr = buffer.data();
     std::size_t outLeft = buffer.size();
     // With no input left, the call writes what closes a shift state.
-    const std::size_t r = inLeft > 0 ? iconv(cd.get(), &inPtr, &inLeft, &outPtr, &outLeft)
-                                     : iconv(cd.get(), nullptr, nullptr, &outPtr, &outLeft);
+    const std::size_t r = inLeft > 0 ? iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft)
+                                     : iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
     const int error = errno;
     const std::size_t written = static_cast<std::size_t>(outPtr - buffer.data());
     result.append(buffer.data(), written);

@@ -111,7 +111,7 @@ bool MessageProcessor::ClassifyAndLog(bool isNew, int loggedStatus, StoreRecord&
   try {
     if (isNew) TraceMessage(store.name, m);
     {
-      std::lock_guard<std::mutex> guard(rules_.lock);  // guards the generation's reading
+      std::lock_guard<std::shared_mutex> guard(rules_.lock);  // guards the generation's reading
       out.generation = rules_.generation;
     }
     const int spam = Classify(rules_, m.senderEmail, m.tokens);

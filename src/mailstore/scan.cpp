@@ -337,7 +337,7 @@ bool StoreScan::SecondThread() const {
 }
 
 unsigned StoreScan::RulesGeneration() {
-  std::lock_guard<std::mutex> guard(table_.lock);  // guards the generation's reading
+  std::lock_guard<std::shared_mutex> guard(table_.lock);  // guards the generation's reading
   return table_.generation;
 }
 

@@ -25,7 +25,7 @@ std::optional<unsigned> RecheckLogs(DataLocations& locations, MessageLog& log, S
   rules.LoadRules();
   unsigned generation = 0;
   {
-    std::lock_guard<std::mutex> guard(table.lock);  // guards loaded and generation
+    std::lock_guard<std::shared_mutex> guard(table.lock);  // guards loaded and generation
     if (!table.loaded) {
       std::fprintf(stderr,
                    "varnox: the logged messages are not checked again: no rules could be "

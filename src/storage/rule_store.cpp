@@ -53,14 +53,14 @@ RuleStore::RuleStore(DataLocations& locations, RuleTable& table)
     : locations_(locations), table_(table) {}
 
 RuleStore::~RuleStore() {
-  std::lock_guard<std::mutex> guard(table_.lock);
+  std::lock_guard<std::shared_mutex> guard(table_.lock);
   // The table may outlive this store; it must not call into a dead one.
   if (loaderInstalled_) table_.loader = nullptr;
   db_.Close();
 }
 
 bool RuleStore::CreateRulesTable() {
-  std::lock_guard<std::mutex> guard(table_.lock);
+  std::lock_guard<std::shared_mutex> guard(table_.lock);
   try {
     std::string path, table;
     locations_.ResolveRulesPath(path, table);
@@ -97,7 +97,7 @@ int RuleStore::RulesMaxIdLocked() {
 }
 
 int RuleStore::RulesMaxId() {
-  std::lock_guard<std::mutex> guard(table_.lock);
+  std::lock_guard<std::shared_mutex> guard(table_.lock);
   try {
     return RulesMaxIdLocked();
   } catch (...) {
@@ -140,7 +140,7 @@ bool RuleStore::UpdateRule(int id, const std::string& sender, const std::string&
 bool RuleStore::AddRule(const std::string& sender, const std::string& message,
                         const std::string& response, int useResponse, int filterBySender,
                         float certainty) {
-  std::lock_guard<std::mutex> guard(table_.lock);
+  std::lock_guard<std::shared_mutex> guard(table_.lock);
   try {
     const std::string s = SenderField(sender);
     const std::string m = Sanitized(message);
@@ -173,6 +173,8 @@ bool RuleStore::AddRule(const std::string& sender, const std::string& message,
                                  r.c_str(), useResponse, filterBySender, percent)) == SQLITE_OK;
     });
     if (!began) std::fprintf(stderr, "SQL error: %s\n", db_.ErrorMessage().c_str());
+    // Every check and scan opens this file: keep its WAL from growing.
+    if (stored) db_.TruncateWal();
     return stored;
   } catch (...) {
     Trace("ERROR in AddRule");
@@ -181,13 +183,14 @@ bool RuleStore::AddRule(const std::string& sender, const std::string& message,
 }
 
 bool RuleStore::DeleteRule(const std::string& sender, const std::string& message) {
-  std::lock_guard<std::mutex> guard(table_.lock);
+  std::lock_guard<std::shared_mutex> guard(table_.lock);
   try {
     const std::string s = SenderField(sender);
     const std::string m = Sanitized(message);
     const int rc = RulesExec(FormatSql("DELETE FROM %s WHERE Sender = '%s' AND Message = '%s';",
                                        kRulesTable, s.c_str(), m.c_str()));
     RemoveRuleEntry(s, m);
+    if (rc == SQLITE_OK) db_.TruncateWal();
     return rc == SQLITE_OK;
   } catch (...) {
     Trace("ERROR in DeleteRule");
@@ -213,7 +216,7 @@ void RuleStore::RemoveRuleEntry(const std::string& sender, const std::string& me
 }
 
 bool RuleStore::LoadRules() {
-  std::lock_guard<std::mutex> guard(table_.lock);
+  std::lock_guard<std::shared_mutex> guard(table_.lock);
   return LoadRulesLocked();
 }
 
@@ -299,24 +302,24 @@ void RuleStore::ReportLoadFailure(const std::string& path, const std::string& er
 }
 
 bool RuleStore::RulesLoaded() {
-  std::lock_guard<std::mutex> guard(table_.lock);
+  std::lock_guard<std::shared_mutex> guard(table_.lock);
   return table_.loaded;
 }
 
 void RuleStore::InstallLoader() {
-  std::lock_guard<std::mutex> guard(table_.lock);
+  std::lock_guard<std::shared_mutex> guard(table_.lock);
   table_.loader = [this](RuleTable&) { LoadRulesLocked(); };
   loaderInstalled_ = true;
 }
 
 int RuleStore::GetRuleCount() {
-  std::lock_guard<std::mutex> guard(table_.lock);
+  std::lock_guard<std::shared_mutex> guard(table_.lock);
   return table_.count;
 }
 
 bool RuleStore::GetRule(int index, std::string& sender, std::string& message, std::string& response,
                         int& useResponse, int& filterBySender, float& certainty, int& id) {
-  std::lock_guard<std::mutex> guard(table_.lock);
+  std::lock_guard<std::shared_mutex> guard(table_.lock);
   if (index < 0 || index >= table_.count) return false;
   const RuleEntry& e = table_.entries[index];
   sender.assign(e.sender, strnlen(e.sender, sizeof e.sender));
@@ -330,7 +333,7 @@ bool RuleStore::GetRule(int index, std::string& sender, std::string& message, st
 }
 
 bool RuleStore::FindRuleById(int id, std::string& sender, std::string& response, int& useResponse) {
-  std::lock_guard<std::mutex> guard(table_.lock);
+  std::lock_guard<std::shared_mutex> guard(table_.lock);
   for (int i = 0; i < table_.count; ++i) {
     const RuleEntry& e = table_.entries[i];
     if (e.id != id) continue;

@@ -71,6 +71,15 @@ void Database::Close() {
   }
 }
 
+bool Database::TruncateWal() {
+  if (db_ == nullptr) return false;
+  sqlite3_busy_timeout(db_, 0);
+  const int rc =
+      sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  return rc == SQLITE_OK;
+}
+
 int Database::Exec(const std::string& sql, std::string* error) {
   if (db_ == nullptr) return SQLITE_MISUSE;
   char* msg = nullptr;

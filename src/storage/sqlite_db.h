@@ -40,6 +40,11 @@ class Database {
   int Exec(const std::string& sql, std::string* error = nullptr);
   // Prepares sql into stmt; returns SQLite's result.
   int Prepare(const std::string& sql, Statement& stmt);
+  // Copies the WAL into the database and empties it, without waiting for
+  // other connections (it gives up when they hold it); false when it did not.
+  // Every process that opens the database first replays the WAL, so a file
+  // written seldom and opened often is best left without one.
+  bool TruncateWal();
   std::string ErrorMessage() const { return db_ ? sqlite3_errmsg(db_) : "out of memory"; }
   sqlite3* get() const { return db_; }
 

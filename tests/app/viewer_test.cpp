@@ -184,7 +184,7 @@ TEST_F(ViewerTest, RecheckFollowsTheRulesAndForcesTheNextPass) {
 
   // Held at the rules' load: a second request is absorbed by the running one.
   {
-    std::lock_guard<std::mutex> held(table.lock);  // the re-check waits here
+    std::lock_guard<std::shared_mutex> held(table.lock);  // the re-check waits here
     EXPECT_TRUE(workers.StartRecheck());
     EXPECT_TRUE(workers.StartRecheck());
   }

@@ -156,6 +156,13 @@ TEST(Decode, Base64PaddingCharsetNamesAndNarrowing) {
   EXPECT_FALSE(DecodeBase64("YWJjZ", out));  // a lone sextet
   EXPECT_FALSE(DecodeBase64("Y=Fh", out));
   EXPECT_FALSE(ConvertToUtf8("x", "utf-8//translit", out));
+  // A text left in a shifted state does not shift the next one.
+  for (const char* charset : {"ISO-2022-JP", "iso-2022-jp"}) {
+    EXPECT_TRUE(ConvertToUtf8("\x1b$B\x24\x22", charset, out));
+    EXPECT_EQ(out, "\xE3\x81\x82");
+    EXPECT_TRUE(ConvertToUtf8("AB", charset, out));
+    EXPECT_EQ(out, "AB");
+  }
 
   EXPECT_EQ(NarrowLowBytes(u"Monday, May 06, 2024"), "Monday, May 06, 2024");
   EXPECT_EQ(NarrowLowBytes(u"\u00E9\u0141x"), "\xE9\x41x");  // high bytes dropped

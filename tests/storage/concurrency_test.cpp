@@ -83,7 +83,7 @@ TEST(ConcurrentRules, AddLoadAndCheckOnOneTable) {
         if (store.FindRuleById(1, sender, response, useResponse) && sender != "spammer.example")
           ++failures;
         if (t == 0 && n % 64 == 0) {
-          std::lock_guard<std::mutex> guard(table.lock);  // the loaded entries
+          std::lock_guard<std::shared_mutex> guard(table.lock);  // the loaded entries
           ClearRuleTable(table);
         }
       }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,6 +60,12 @@ class RuleStoreTest : public ::testing::Test, protected DataRoot {
     }
     return out;
   }
+  // Every process replays the WAL when it opens the rules: a change leaves none.
+  std::uintmax_t WalBytes() {
+    std::error_code ec;
+    const auto n = std::filesystem::file_size(RulesPath() + "-wal", ec);
+    return ec ? 0 : n;
+  }
   static std::string Number(float f) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", static_cast<double>(f));
@@ -84,6 +91,7 @@ TEST_F(RuleStoreTest, SameSenderAndTokenStringReplacesTheRuleUnderItsId) {
   ASSERT_TRUE(Add("777", "win a free prize now"));
   ASSERT_TRUE(Add("555", "win a free prize later"));
   EXPECT_EQ(Rows("Id, Sender").size(), 4u);
+  EXPECT_EQ(WalBytes(), 0u);
 }
 
 TEST_F(RuleStoreTest, ApostrophesAreStoredAsBlanksAndFindTheStoredRow) {
@@ -161,6 +169,7 @@ TEST_F(RuleStoreTest, DeleteIgnoresCaseInTheTableButNotInTheDatabase) {
   ASSERT_EQ(store().GetRuleCount(), 1);
   EXPECT_EQ(LoadedSender(0), "xyz");
   EXPECT_EQ(Rows(), (std::vector<std::string>{"1|ABC|Hello There", "2|xyz|other"}));
+  EXPECT_EQ(WalBytes(), 0u);
 
   // A rule that is not loaded: the table stays, the row goes.
   Exec(RulesPath(), "INSERT INTO Rules VALUES (3, 'new', 'unloaded', '', '', 0, 1, 90);");
