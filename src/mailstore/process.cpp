@@ -54,6 +54,7 @@ void MessageProcessor::ReadRow(StoreRecord& store, const MailRow& row, RowText& 
     read.read = store.store.ReadMimeText(row, read.m.mimeText, read.error);
     // The store hands out text up to its first NUL, and the log keys on that.
     read.m.mimeText.resize(std::strlen(read.m.mimeText.c_str()));
+    read.m.fingerprint = BodyFingerprint(read.m.mimeText);
   } catch (...) {
     read.fault = true;
   }
@@ -82,15 +83,17 @@ int MessageProcessor::FinishRow(StoreRecord& store, const MailRow& row, RowText&
 
     int id = 0, status = 0;
     std::string loggedTokens;
-    if (log_.MAPIExists(store.name, m.mimeText, id, status, loggedTokens)) {
+    if (log_.MAPIExists(store.name, m.mimeText, id, status, loggedTokens, m.fingerprint)) {
       // Checked again from its logged tokens, not from a new extraction (the
       // lowered text and the plain text stay empty).
       m.lowered.clear();
       m.text.clear();
       m.tokens = std::move(loggedTokens);
-      if (outcome) outcome->logId = id;
-      const bool moved = ClassifyAndLog(false, status, store, row, m, outcome);
-      if (status == 1 && !moved && MoveToSpamFolder(store, row) && outcome) outcome->moved = true;
+      ProcessOutcome scratch;
+      ProcessOutcome& out = outcome ? *outcome : scratch;
+      out.logId = id;
+      const bool moved = ClassifyAndLog(false, status, store, row, m, &out);
+      if (status == 1 && !moved) File(store, row, out);
       return 1;
     }
     if (!read.extracted) Extract(read, pause_);
@@ -125,7 +128,8 @@ bool MessageProcessor::ClassifyAndLog(bool isNew, int loggedStatus, StoreRecord&
       int id = -1;
       bool inserted = false;
       if (log_.MAPIAdd(store.name, m.sender, m.senderEmail, m.subject, m.mimeText, m.lowered,
-                       m.text, m.tokens, spam, m.receivedDate, m.receivedTime, id, &inserted)) {
+                       m.text, m.tokens, spam, m.receivedDate, m.receivedTime, id, &inserted,
+                       m.fingerprint)) {
         Trace("MAPIAdd Ok.");
         if (inserted) {
           out.logged = true;
@@ -143,16 +147,22 @@ bool MessageProcessor::ClassifyAndLog(bool isNew, int loggedStatus, StoreRecord&
     }
     // Spam leaves the inbox only once the log says so: a moved message is
     // never handed over again, so its row could not be written later.
-    if (spam == 1 && loggedSpam) {
-      const bool moved = MoveToSpamFolder(store, row);
-      if (moved) out.moved = true;
-      return moved;
-    }
+    if (spam == 1 && loggedSpam) return File(store, row, out);
     return false;
   } catch (...) {
     out.failed = true;
     return false;
   }
+}
+
+bool MessageProcessor::File(StoreRecord& store, const MailRow& row, ProcessOutcome& out) {
+  if (deferFiling_) {
+    out.toFile = true;
+    return true;
+  }
+  const bool moved = MoveToSpamFolder(store, row);
+  if (moved) out.moved = true;
+  return moved;
 }
 
 bool MessageProcessor::MoveToSpamFolder(StoreRecord& store, const MailRow& row) {

@@ -69,6 +69,7 @@ struct MessageRecord {
   std::string tokens;
   std::string receivedDate;
   std::string receivedTime;
+  std::string fingerprint;  // the log's key of mimeText, once read (empty: not made)
 };
 
 // Sender, address, subject, date and time of a row, cut to their fields.
@@ -88,6 +89,8 @@ struct ProcessOutcome {
   bool normal = false;
   int logId = 0;
   unsigned generation = 0;
+  // Spam whose move waits for its log row's commit (filing deferred).
+  bool toFile = false;
 };
 
 // A row's message as read from its file, and, once extracted, its text.
@@ -119,11 +122,18 @@ class MessageProcessor {
   bool ClassifyAndLog(bool isNew, int loggedStatus, StoreRecord& store, const MailRow& row,
                       const MessageRecord& m, ProcessOutcome* outcome);
   bool MoveToSpamFolder(StoreRecord& store, const MailRow& row);
+  // With deferred filing, spam is not moved but marked toFile in the
+  // outcome: the caller moves it once the log rows are committed.
+  void DeferFiling(bool on) { deferFiling_ = on; }
 
  private:
   MessageLog& log_;
   RuleTable& rules_;
   ExtractPause pause_;
+  bool deferFiling_ = false;
+
+  // Moves the row to .Spam now or marks it in out; true when either is done.
+  bool File(StoreRecord& store, const MailRow& row, ProcessOutcome& out);
 };
 
 }  // namespace varnox

@@ -12,7 +12,7 @@ ReadAhead::ReadAhead(MessageProcessor& processor, MessageLog& log, StoreRecord& 
       rows_(std::move(rows)),
       pause_(std::move(pause)) {
   // One row gains nothing from a second thread.
-  if (secondThread && rows_.size() > 1) thread_ = std::thread([this] { Extracting(); });
+  if (secondThread && rows_.size() > 1) thread_ = std::thread([this] { Working(); });
 }
 
 ReadAhead::~ReadAhead() {
@@ -24,49 +24,83 @@ ReadAhead::~ReadAhead() {
   if (thread_.joinable()) thread_.join();
 }
 
-RowText ReadAhead::Take(std::size_t i) {
-  const std::size_t last = thread_.joinable() ? i + kAhead : i;
-  for (; next_ <= last && next_ < rows_.size(); ++next_) {
-    auto job = std::make_unique<Job>();
-    processor_.ReadRow(store_, *rows_[next_], job->text);
+void ReadAhead::PostReads(std::size_t last) {
+  if (next_ > last || next_ >= rows_.size()) return;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (; next_ <= last && next_ < rows_.size(); ++next_) {
+      auto job = std::make_unique<Job>();
+      job->row = rows_[next_];
+      toRead_.push_back(job.get());
+      jobs_.push_back(std::move(job));
+    }
+  }
+  posted_.notify_one();
+}
+
+void ReadAhead::Decide(bool wait) {
+  bool posted = false;
+  for (auto& job : jobs_) {
+    if (job->decided) continue;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (wait && job == jobs_.front())
+        done_.wait(lock, [&] { return job->stage != Stage::kToRead; });
+      if (job->stage == Stage::kToRead) break;  // in order: the rest later
+    }
     // A logged message is checked from its logged tokens: no extraction.
     // Rows before it may still log the same text; FinishRow looks again.
     const RowText& t = job->text;
-    if (thread_.joinable() && t.read && !t.fault && !log_.MAPIHolds(store_.name, t.m.mimeText)) {
-      job->posted = true;
-      {
-        std::lock_guard<std::mutex> guard(mutex_);
-        queue_.push_back(job.get());
-      }
-      posted_.notify_one();
-    }
-    read_.push_back(std::move(job));
+    job->decided = true;
+    if (!t.read || t.fault || log_.MAPIHolds(store_.name, t.m.mimeText, t.m.fingerprint)) continue;
+    std::lock_guard<std::mutex> guard(mutex_);
+    job->stage = Stage::kToExtract;
+    toExtract_.push_back(job.get());
+    posted = true;
   }
-  std::unique_ptr<Job> job = std::move(read_.front());
-  read_.pop_front();
-  if (job->posted) {
+  if (posted) posted_.notify_one();
+}
+
+RowText ReadAhead::Take(std::size_t i) {
+  if (!thread_.joinable()) {
+    RowText text;
+    processor_.ReadRow(store_, *rows_[i], text);
+    return text;
+  }
+  if (next_ <= i + kAhead / 2) PostReads(i + kAhead);
+  Decide(true);
+  std::unique_ptr<Job> job = std::move(jobs_.front());
+  jobs_.pop_front();
+  {
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [&] { return job->done; });
+    done_.wait(lock, [&] { return job->stage == Stage::kRead || job->stage == Stage::kDone; });
   }
   return std::move(job->text);
 }
 
-void ReadAhead::Extracting() {
+void ReadAhead::Working() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    posted_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+    posted_.wait(lock, [this] { return stop_ || !toRead_.empty() || !toExtract_.empty(); });
     if (stop_) return;
-    Job* job = queue_.front();
-    queue_.pop_front();
+    // Extraction first: those rows come before the ones still to be read.
+    const bool extract = !toExtract_.empty();
+    std::deque<Job*>& queue = extract ? toExtract_ : toRead_;
+    Job* job = queue.front();
+    queue.pop_front();
     lock.unlock();
-    try {
-      MessageProcessor::Extract(job->text, pause_);
-    } catch (...) {
-      // Left to FinishRow, which extracts (and reports) on the scan thread.
-      job->text.extracted = false;
+    if (extract) {
+      try {
+        MessageProcessor::Extract(job->text, pause_);
+      } catch (...) {
+        // Left to FinishRow, which extracts (and reports) on the scan thread.
+        job->text.extracted = false;
+      }
+    } else {
+      processor_.ReadRow(store_, *job->row, job->text);
     }
     lock.lock();
-    job->done = true;
+    job->stage = extract ? Stage::kDone : Stage::kRead;
     done_.notify_all();
   }
 }

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
+#include <utility>
 
 #include "analysis/fingerprint.h"
 #include "mailstore/read_ahead.h"
@@ -262,29 +264,68 @@ int StoreScan::CheckNewMessagesForSpam(bool unread, bool firstPass, bool periodi
                     gate_.Sleeps()
                         ? ExtractPause([](milliseconds d) { std::this_thread::sleep_for(d); })
                         : ExtractPause());
-    for (std::size_t i = 0; i < ahead.size(); ++i) {
-      const MailRow& row = ahead.Row(i);
-      // The pause comes before rows that are handed over, not skipped ones.
-      if (!gate_.Sleep(milliseconds(10))) break;
-      ++processed;
-      ShowStatus(store.name + " : " + std::to_string(processed) + " / " +
-                 std::to_string(store.messageCount) + ".");
-      ProcessOutcome outcome;
-      RowText text = ahead.Take(i);
-      processor_.FinishRow(store, row, text, &outcome);
+    // The outcome of a row, counted once its log writes are committed.
+    const auto account = [&](std::size_t i, const ProcessOutcome& outcome) {
       ++report.examined;
       report.logged += outcome.logged;
       report.moved += outcome.moved;
       failed |= outcome.failed;
       if (options_.memo) {
         if (outcome.normal && !outcome.failed && outcome.generation == RulesGeneration())
-          store.memo[keys[i]] =
-              StoreRecord::Memo{row.deliveryTime, row.deliveryNanos, row.size,
-                                row.inode,        outcome.logId,     outcome.generation};
+          store.memo[keys[i]] = StoreRecord::Memo{ahead.Row(i).deliveryTime,
+                                                  ahead.Row(i).deliveryNanos,
+                                                  ahead.Row(i).size,
+                                                  ahead.Row(i).inode,
+                                                  outcome.logId,
+                                                  outcome.generation};
         else
           store.memo.erase(keys[i]);
       }
+    };
+    // Without rests between rows (a one-shot scan), rows are logged in
+    // batches of one transaction each; their spam is filed after the commit,
+    // so no message leaves the inbox before its row is stored.
+    const int batchRows = options_.batchRows > 0 ? options_.batchRows : kBatchRows;
+    const bool batching = !gate_.Sleeps() && batchRows > 1 && ahead.size() > 1;
+    processor_.DeferFiling(batching);
+    std::optional<MessageLog::Batch> batch;  // open while rows are pending
+    std::vector<std::pair<std::size_t, ProcessOutcome>> pending;
+    const auto flush = [&] {
+      const bool committed = !batch || batch->Commit(false);
+      batch.reset();
+      for (auto& [i, outcome] : pending) {
+        if (!committed) {
+          // Nothing of it is stored: the row stays and is handed over again.
+          outcome.logged = false;
+          outcome.normal = false;
+          outcome.failed = true;
+        } else if (outcome.toFile && processor_.MoveToSpamFolder(store, ahead.Row(i))) {
+          outcome.moved = true;
+        }
+        account(i, outcome);
+      }
+      pending.clear();
+    };
+    for (std::size_t i = 0; i < ahead.size(); ++i) {
+      const MailRow& row = ahead.Row(i);
+      if (static_cast<int>(pending.size()) >= batchRows) flush();
+      // The pause comes before rows that are handed over, not skipped ones;
+      // a batch is committed first, so a paused scan holds no log.
+      if (pending.empty() ? !gate_.Sleep(milliseconds(10)) : gate_.Stopping()) break;
+      if (batching && !batch) batch.emplace(log_, store.name);
+      ++processed;
+      ShowStatus(store.name + " : " + std::to_string(processed) + " / " +
+                 std::to_string(store.messageCount) + ".");
+      ProcessOutcome outcome;
+      RowText text = ahead.Take(i);
+      processor_.FinishRow(store, row, text, &outcome);
+      if (batching)
+        pending.emplace_back(i, outcome);
+      else
+        account(i, outcome);
     }
+    flush();
+    processor_.DeferFiling(false);
     // Keys of rows that have left the inbox are forgotten.
     if (!gate_.Stopping() &&
         (store.rowKeys.size() > rows.size() || store.memo.size() > rows.size())) {

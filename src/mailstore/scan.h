@@ -40,7 +40,12 @@ struct StoreScanOptions {
   // of the next messages while the first logs and files); 0 for 2 where the
   // process may use more than one processor.
   int threads = 0;
+  // Rows logged in one transaction when the scan does not rest between rows;
+  // 0 for kBatchRows, 1 for one transaction per row.
+  int batchRows = 0;
 };
+
+inline constexpr int kBatchRows = 64;
 
 // Per store, what the last check did (for the one-shot scan's report).
 struct StoreReport {

@@ -43,18 +43,13 @@ const char* Remedy(std::string_view error) {
                  : "";
 }
 
-// The fingerprint of a message's text. The scan asks for one text twice in a
-// row (its look-up, then its add), so this thread's last text and
-// fingerprint are kept; texts over a megabyte are not, for memory.
+}  // namespace
+
 std::string BodyFingerprint(std::string_view body) {
-  constexpr std::size_t kKept = 1 << 20;
-  thread_local std::string lastBody, lastHash;
-  if (!lastHash.empty() && body == lastBody) return lastHash;
-  std::string hash = Fingerprint(body);
-  lastBody.assign(body.size() <= kKept ? body : std::string_view());
-  lastHash = body.size() <= kKept ? hash : std::string();
-  return hash;
+  return Fingerprint(body);
 }
+
+namespace {
 
 void TraceLine(std::string_view line) {
   Trace(line);
@@ -149,7 +144,7 @@ MessageLog::Lease MessageLog::Acquire(const std::string& path, std::string& erro
     if (!slot) slot = std::make_shared<Connection>();
     conn = slot;
   }
-  Lease lease{conn, std::unique_lock<std::mutex>(conn->mutex), nullptr};
+  Lease lease{conn, std::unique_lock<std::recursive_mutex>(conn->mutex), nullptr};
   // SQLite opens a log it cannot write read-only, and it stays so: open it
   // anew each time, so that it works once its folder can be written again.
   if (conn->db.IsOpen() && sqlite3_db_readonly(conn->db.get(), "main") == 1) {
@@ -168,6 +163,51 @@ MessageLog::Lease MessageLog::Acquire(const std::string& path, std::string& erro
   }
   lease.db = &conn->db;
   return lease;
+}
+
+MessageLog::Batch::Batch(MessageLog& log, const std::string& store) : log_(log), store_(store) {
+  std::string error;
+  Lease lease = log_.AcquireStore(store_, error);
+  if (lease.db == nullptr) return;
+  conn_ = lease.conn;
+  lock_ = std::move(lease.lock);
+  db_ = lease.db;
+  Begin();
+}
+
+MessageLog::Batch::~Batch() {
+  if (db_ != nullptr && sqlite3_get_autocommit(db_->get()) == 0) db_->Exec("ROLLBACK;");
+}
+
+void MessageLog::Batch::Begin() {
+  // Failing here (the log busy elsewhere) leaves the writes on their own:
+  // each then waits, fails and is reported as it would without a batch.
+  if (db_->Exec("BEGIN IMMEDIATE;") != SQLITE_OK) {
+    db_ = nullptr;
+    lock_.unlock();
+  }
+}
+
+bool MessageLog::Batch::Commit(bool more) {
+  if (db_ == nullptr) return true;
+  // An error that ended the transaction took the earlier writes with it;
+  // writes after it committed on their own, but the batch cannot tell which.
+  const bool open = sqlite3_get_autocommit(db_->get()) == 0;
+  std::string error;
+  const bool committed = open && db_->Exec("COMMIT;", &error) == SQLITE_OK;
+  if (!committed && open) {
+    if (sqlite3_get_autocommit(db_->get()) == 0) db_->Exec("ROLLBACK;");
+    std::string path;
+    log_.LogPath(store_, path);
+    log_.ReportFailure(store_, path, error);
+  }
+  if (more) {
+    Begin();
+  } else {
+    db_ = nullptr;
+    lock_.unlock();
+  }
+  return committed;
 }
 
 MessageLog::Lease MessageLog::AcquireStore(const std::string& store, std::string& error) {
@@ -254,10 +294,11 @@ int MessageLog::MAPIMaxId(const std::string& store) {
 }
 
 bool MessageLog::MAPIExists(const std::string& store, std::string_view rawBody, int& id,
-                            int& status, std::string& tokens) {
+                            int& status, std::string& tokens, std::string_view knownHash) {
   try {
     tokens.clear();
-    const std::string hash = BodyFingerprint(UpToNul(rawBody));
+    const std::string hash =
+        knownHash.empty() ? BodyFingerprint(UpToNul(rawBody)) : std::string(knownHash);
     std::string error, path;
     LogPath(store, path);
     Lease lease = AcquireStore(store, error);
@@ -278,14 +319,16 @@ bool MessageLog::MAPIExists(const std::string& store, std::string_view rawBody, 
   }
 }
 
-bool MessageLog::MAPIHolds(const std::string& store, std::string_view rawBody) {
+bool MessageLog::MAPIHolds(const std::string& store, std::string_view rawBody,
+                           std::string_view knownHash) {
   try {
     std::string error, tokens;
     int id = 0, status = 0;
     Lease lease = AcquireStore(store, error);
     return lease.db != nullptr &&
-           FindOn(*lease.db, lease.conn->find, BodyFingerprint(UpToNul(rawBody)), id, status,
-                  tokens, error);
+           FindOn(*lease.db, lease.conn->find,
+                  knownHash.empty() ? BodyFingerprint(UpToNul(rawBody)) : std::string(knownHash),
+                  id, status, tokens, error);
   } catch (const std::exception&) {
     return false;
   }
@@ -295,13 +338,13 @@ bool MessageLog::MAPIAdd(const std::string& store, const std::string& sender,
                          const std::string& senderEmail, const std::string& subject,
                          std::string_view rawBody, std::string_view lowerBody,
                          std::string_view plainText, const std::string& tokens, int status,
-                         const std::string& date, const std::string& time, int& id,
-                         bool* inserted) {
+                         const std::string& date, const std::string& time, int& id, bool* inserted,
+                         std::string_view knownHash) {
   id = -1;
   if (inserted) *inserted = false;
   try {
     const std::string_view body = UpToNul(rawBody);
-    const std::string hash = BodyFingerprint(body);
+    const std::string hash = knownHash.empty() ? BodyFingerprint(body) : std::string(knownHash);
     std::string error, path;
     LogPath(store, path);
     Lease lease = AcquireStore(store, error);

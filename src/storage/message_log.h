@@ -36,6 +36,9 @@ struct LogRow {
   int id = 0;
 };
 
+// The fingerprint a log keys a message's text on (any thread may make it).
+std::string BodyFingerprint(std::string_view body);
+
 // "CREATE TABLE Msg (...)": the table every message log has.
 std::string MsgCreateStatement();
 
@@ -57,19 +60,21 @@ class MessageLog {
   // the statement fails.
   int MAPIMaxId(const std::string& store);
   // True when a row with the fingerprint of rawBody exists; then its Id,
-  // Status and Tokens. tokens is emptied first.
+  // Status and Tokens. tokens is emptied first. hash, when given, is the
+  // BodyFingerprint of rawBody, made beforehand (here and below).
   bool MAPIExists(const std::string& store, std::string_view rawBody, int& id, int& status,
-                  std::string& tokens);
+                  std::string& tokens, std::string_view hash = {});
   // Whether the store's log holds a message with this text. A log that
   // cannot be read answers false, untold: the MAPIExists that follows
   // tells it. For the scan's look ahead.
-  bool MAPIHolds(const std::string& store, std::string_view rawBody);
+  bool MAPIHolds(const std::string& store, std::string_view rawBody, std::string_view hash = {});
   // Logs a message unless its fingerprint is logged already. True when it is
   // in the log afterwards; id is its row's Id (-1 on failure).
   bool MAPIAdd(const std::string& store, const std::string& sender, const std::string& senderEmail,
                const std::string& subject, std::string_view rawBody, std::string_view lowerBody,
                std::string_view plainText, const std::string& tokens, int status,
-               const std::string& date, const std::string& time, int& id, bool* inserted = nullptr);
+               const std::string& date, const std::string& time, int& id, bool* inserted = nullptr,
+               std::string_view hash = {});
   // Writes a row's status. storeOrPath beginning with '/' is a database path.
   bool MAPIUpdate(const std::string& storeOrPath, int id, int status);
   // Writes many rows' statuses in one transaction (storeOrPath as for
@@ -108,9 +113,41 @@ class MessageLog {
   // works again.
   std::vector<std::string> FailedLogs() const;
 
+  // Several writes to one store's log as one transaction: while a Batch
+  // lives, its thread's adds and updates to that log go into it (each
+  // undone alone when it fails), and other threads wait for the log. One
+  // commit costs what one add did, which makes adding many rows several
+  // times faster. Nothing is durable, or visible to other connections,
+  // until Commit says so.
+  class Batch {
+   public:
+    // Starts the transaction; when it cannot (the log is busy or broken),
+    // the Batch is inactive and every write commits on its own as usual.
+    Batch(MessageLog& log, const std::string& store);
+    ~Batch();  // rolls back what was not committed
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+    bool Active() const { return db_ != nullptr; }
+    // Commits the writes so far, and with more starts the next transaction
+    // (else the Batch ends). False when they are lost (a failed commit, or
+    // an error that ended the transaction): then none of them may be taken
+    // as done.
+    bool Commit(bool more);
+
+   private:
+    void Begin();
+    MessageLog& log_;
+    std::string store_;
+    std::shared_ptr<void> conn_;                   // keeps the connection alive
+    std::unique_lock<std::recursive_mutex> lock_;  // the connection, for the batch's life
+    Database* db_ = nullptr;                       // null while inactive
+  };
+
  private:
   struct Connection {
-    std::mutex mutex;  // guards db and its statements: one operation at a time
+    // guards db and its statements: one operation at a time (a Batch holds it
+    // across its thread's operations)
+    std::recursive_mutex mutex;
     Database db;
     // Declared after db: finalized before it closes.
     CachedStatement find, maxId, insert;
@@ -119,7 +156,7 @@ class MessageLog {
   // the database could not be opened (error says why).
   struct Lease {
     std::shared_ptr<Connection> conn;
-    std::unique_lock<std::mutex> lock;
+    std::unique_lock<std::recursive_mutex> lock;
     Database* db = nullptr;  // &conn->db once it is open
   };
   struct LogEntry {

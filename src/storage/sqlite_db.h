@@ -118,9 +118,25 @@ class CachedStatement {
 };
 
 // Runs fn inside BEGIN IMMEDIATE ... COMMIT (ROLLBACK when fn returns false or
-// a statement fails). Returns whether the transaction committed.
+// a statement fails). Returns whether the transaction committed. Inside a
+// transaction the caller holds open (a batch of writes), fn runs in a
+// savepoint instead: undone alone when it fails, committed with the batch.
 template <typename Fn>
 bool WriteTransaction(Database& db, Fn fn) {
+  if (sqlite3_get_autocommit(db.get()) == 0) {
+    if (db.Exec("SAVEPOINT one_write;") != SQLITE_OK) return false;
+    bool ok = false;
+    try {
+      ok = fn();
+    } catch (...) {
+      db.Exec("ROLLBACK TO one_write; RELEASE one_write;");
+      throw;
+    }
+    if (ok && db.Exec("RELEASE one_write;") == SQLITE_OK) return true;
+    // An I/O error or a full disk may have ended the whole transaction.
+    if (sqlite3_get_autocommit(db.get()) == 0) db.Exec("ROLLBACK TO one_write; RELEASE one_write;");
+    return false;
+  }
   if (db.Exec("BEGIN IMMEDIATE;") != SQLITE_OK) return false;
   bool ok = false;
   try {

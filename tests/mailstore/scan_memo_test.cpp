@@ -1,6 +1,7 @@
 // The scan with its memo of rows found normal against the scan that hands
 // over every row the pass table names, and the scan that reads ahead on a
-// second thread against the one that works on one: over the same generated
+// second thread and commits rows in batches against the one that works on
+// one and commits each row: over the same generated
 // inbox, both must leave the same log rows, files and console lines after
 // every step.
 #include <fcntl.h>
@@ -29,12 +30,13 @@ using namespace testsupport;
 
 // One root with its storage and scan.
 struct World {
-  explicit World(bool memo, int threads = 1) : storage(root.path(), clock, table) {
+  explicit World(bool memo, int threads = 1, int batchRows = 1)
+      : storage(root.path(), clock, table) {
     storage.InitStorage(1, nullptr);
     for (const char* sub : {"new", "cur", "tmp"}) fs::create_directories(Inbox() + "/" + sub);
     scan = std::make_unique<StoreScan>(
         root / "Mail", storage.messages, storage.rules, table, gate, ScanHooks{},
-        StoreScanOptions{memo, std::chrono::milliseconds(0), threads});
+        StoreScanOptions{memo, std::chrono::milliseconds(0), threads, batchRows});
     scan->LogonMailStore();
   }
   std::string Inbox() const { return root / "Mail/Inbox"; }
@@ -217,10 +219,11 @@ TEST(ScanMemoTest, TheMemoChangesNoOutcome) {
   SameOutcomes(on, off, true);
 }
 
-TEST(ScanMemoTest, ReadingAheadOnASecondThreadChangesNoOutcome) {
+// Batches of four rows, so that a pass commits several.
+TEST(ScanMemoTest, ReadingAheadOnASecondThreadAndBatchedCommitsChangeNoOutcome) {
   InitMailHeaderParser();
   CreateHtmlConverter();
-  World two(true, 2), one(true, 1);
+  World two(true, 2, 4), one(true, 1, 1);
   SameOutcomes(two, one, false);
 }
 
