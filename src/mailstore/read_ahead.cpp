@@ -1,5 +1,6 @@
 #include "mailstore/read_ahead.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace varnox {
@@ -24,13 +25,18 @@ ReadAhead::~ReadAhead() {
   if (thread_.joinable()) thread_.join();
 }
 
-void ReadAhead::PostReads(std::size_t last) {
-  if (next_ > last || next_ >= rows_.size()) return;
+void ReadAhead::PostReads() {
+  const auto full = [this] {
+    return next_ >= rows_.size() || jobs_.size() >= kAhead ||
+           (aheadBytes_ >= kAheadBytes && !jobs_.empty());
+  };
+  if (full() || (jobs_.size() > kAhead / 2 && aheadBytes_ > kAheadBytes / 2)) return;
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    for (; next_ <= last && next_ < rows_.size(); ++next_) {
+    for (; !full(); ++next_) {
       auto job = std::make_unique<Job>();
       job->row = rows_[next_];
+      aheadBytes_ += std::max<std::int64_t>(job->row->size, 0);
       toRead_.push_back(job.get());
       jobs_.push_back(std::move(job));
     }
@@ -67,10 +73,11 @@ RowText ReadAhead::Take(std::size_t i) {
     processor_.ReadRow(store_, *rows_[i], text);
     return text;
   }
-  if (next_ <= i + kAhead / 2) PostReads(i + kAhead);
+  PostReads();
   Decide(true);
   std::unique_ptr<Job> job = std::move(jobs_.front());
   jobs_.pop_front();
+  aheadBytes_ -= std::max<std::int64_t>(job->row->size, 0);
   {
     std::unique_lock<std::mutex> lock(mutex_);
     done_.wait(lock, [&] { return job->stage == Stage::kRead || job->stage == Stage::kDone; });

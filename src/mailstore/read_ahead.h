@@ -8,6 +8,7 @@
 #pragma once
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -43,16 +44,18 @@ class ReadAhead {
     bool decided = false;          // whether to extract it ahead (scan thread only)
   };
   void Working();
-  // Posts the rows up to last for reading (scan thread).
-  void PostReads(std::size_t last);
+  // Posts rows for reading up to the window's limits (scan thread).
+  void PostReads();
   // Decides the extraction of the rows read so far, in order; waits for the
   // first one to be read when wait is set (scan thread).
   void Decide(bool wait);
 
-  // Rows read ahead of the one being finished: enough to keep the second
-  // thread busy while the scan thread logs; few, for memory. They are posted
-  // half a window at a time, so the second thread is woken seldom.
-  static constexpr std::size_t kAhead = 16;
+  // Rows read ahead of the one being finished, and their bytes: enough to
+  // keep the second thread busy while the scan thread commits a batch and
+  // files its spam; bounded, for memory. They are posted half a window at a
+  // time, so the second thread is woken seldom.
+  static constexpr std::size_t kAhead = 128;
+  static constexpr std::int64_t kAheadBytes = 8 << 20;
 
   MessageProcessor& processor_;
   MessageLog& log_;
@@ -61,6 +64,7 @@ class ReadAhead {
   const ExtractPause pause_;
   std::deque<std::unique_ptr<Job>> jobs_;  // rows next_ - jobs_.size() .. next_ - 1
   std::size_t next_ = 0;                   // the next row to post
+  std::int64_t aheadBytes_ = 0;            // the file sizes of the rows in jobs_
 
   std::mutex mutex_;  // guards both queues, stop_ and every Job's stage
   std::condition_variable posted_, done_;

@@ -141,7 +141,10 @@ MessageLog::Lease MessageLog::Acquire(const std::string& path, std::string& erro
   {
     std::lock_guard<std::mutex> guard(connectionsMutex_);
     auto& slot = connections_[path];
-    if (!slot) slot = std::make_shared<Connection>();
+    if (!slot) {
+      slot = std::make_shared<Connection>();
+      slot->path = path;
+    }
     conn = slot;
   }
   Lease lease{conn, std::unique_lock<std::recursive_mutex>(conn->mutex), nullptr};
@@ -156,10 +159,7 @@ MessageLog::Lease MessageLog::Acquire(const std::string& path, std::string& erro
   if (!conn->db.IsOpen()) {
     const int rc = conn->db.Open(path, error);
     if (rc != SQLITE_OK && rc != 1) return lease;
-    // Each checkpoint syncs the WAL and the database; at the default of 1,000
-    // pages (some 120 messages) that costs a quarter of the adding rate.
-    // 16,000 pages keep the WAL under ~64 MB. Committed work is safe either way.
-    conn->db.Exec("PRAGMA wal_autocheckpoint=16000;");
+    sqlite3_wal_autocheckpoint(conn->db.get(), kAutoCheckpointPages);
   }
   lease.db = &conn->db;
   return lease;
@@ -172,20 +172,55 @@ MessageLog::Batch::Batch(MessageLog& log, const std::string& store) : log_(log),
   conn_ = lease.conn;
   lock_ = std::move(lease.lock);
   db_ = lease.db;
+  // In place of the automatic checkpoints, which would copy the WAL inside
+  // a commit.
+  sqlite3_wal_hook(db_->get(), &Batch::WalGrew, this);
   Begin();
 }
 
 MessageLog::Batch::~Batch() {
   if (db_ != nullptr && sqlite3_get_autocommit(db_->get()) == 0) db_->Exec("ROLLBACK;");
+  End();
+}
+
+int MessageLog::Batch::WalGrew(void* batch, sqlite3*, const char*, int pages) {
+  static_cast<Batch*>(batch)->walPages_ = pages;
+  return SQLITE_OK;
 }
 
 void MessageLog::Batch::Begin() {
   // Failing here (the log busy elsewhere) leaves the writes on their own:
   // each then waits, fails and is reported as it would without a batch.
-  if (db_->Exec("BEGIN IMMEDIATE;") != SQLITE_OK) {
-    db_ = nullptr;
-    lock_.unlock();
+  if (db_->Exec("BEGIN IMMEDIATE;") != SQLITE_OK) End();
+}
+
+void MessageLog::Batch::End() {
+  if (db_ == nullptr) return;
+  sqlite3_wal_autocheckpoint(db_->get(), kAutoCheckpointPages);
+  db_ = nullptr;
+  lock_.unlock();
+}
+
+void MessageLog::Batch::CheckpointAside() {
+  if (walPages_ < kAutoCheckpointPages) return;
+  if (walPages_ >= 2 * kAutoCheckpointPages) {
+    // The copies aside do not catch up with the commits, so the WAL cannot
+    // start over: copy it all here, once, and keep its file small.
+    db_->Exec("PRAGMA wal_checkpoint(RESTART);");
+    walPages_ = 0;
+    return;
   }
+  if (conn_->checkpointing) return;
+  if (conn_->checkpointer.joinable()) conn_->checkpointer.join();
+  conn_->checkpointing = true;
+  conn_->checkpointer = std::jthread([conn = conn_.get()] {
+    Database db;
+    std::string error;
+    const int rc = db.Open(conn->path, error);
+    if (rc == SQLITE_OK || rc == 1)
+      sqlite3_wal_checkpoint_v2(db.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    conn->checkpointing = false;
+  });
 }
 
 bool MessageLog::Batch::Commit(bool more) {
@@ -201,11 +236,11 @@ bool MessageLog::Batch::Commit(bool more) {
     log_.LogPath(store_, path);
     log_.ReportFailure(store_, path, error);
   }
+  if (committed) CheckpointAside();
   if (more) {
     Begin();
   } else {
-    db_ = nullptr;
-    lock_.unlock();
+    End();
   }
   return committed;
 }
