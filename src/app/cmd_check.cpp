@@ -38,9 +38,27 @@ struct CheckOptions {
   std::vector<std::string> files;
 };
 
-// The verdict line of one message, as the scan would decide it.
-std::string Verdict(RuleTable& table, const std::string& bytes) {
+// One argument's message, read and extracted: all of its verdict but the
+// rules' part, which waits until they are loaded.
+struct Read {
   MessageRecord m;
+  std::string error;  // why the file could not be read
+};
+
+Read ReadMessage(const std::string& file, const std::string* stdinBytes) {
+  Read r;
+  std::string bytes;
+  if (stdinBytes != nullptr) {
+    bytes = *stdinBytes;
+  } else {
+    const FilePtr f(std::fopen(file.c_str(), "rb"));
+    std::string error = f == nullptr ? std::strerror(errno) : "";
+    if (f == nullptr || !ReadAll(f.get(), bytes, error)) {
+      r.error = "varnox: cannot read " + file + ": " + error + "\n";
+      return r;
+    }
+  }
+  MessageRecord& m = r.m;
   m.mimeText = CanonicalLineEnds(bytes);
   m.mimeText.resize(std::strlen(m.mimeText.c_str()));
   ReadHeaderFromText(m.mimeText, m);
@@ -48,9 +66,7 @@ std::string Verdict(RuleTable& table, const std::string& bytes) {
   LowerAscii(m.lowered);
   ExtractMessageText(m.lowered, m.mimeText, m.subject, m.tokens, m.text,
                      [](std::chrono::milliseconds) {});  // no scan to give way to
-  RuleMatch match;
-  if (!Classify(table, m.senderEmail, m.tokens, &match)) return "normal";
-  return "spam (" + DescribeMatch(match) + ")";
+  return r;
 }
 
 // What one argument gives: its line, or why it could not be read.
@@ -60,77 +76,56 @@ struct Judged {
   bool spam = false;
 };
 
-Judged Judge(RuleTable& table, const std::string& file, const std::string* stdinBytes) {
-  Judged j;
-  std::string bytes, error;
-  bool ok = true;
-  if (stdinBytes != nullptr) {
-    bytes = *stdinBytes;
-  } else {
-    const FilePtr f(std::fopen(file.c_str(), "rb"));
-    if (f == nullptr) error = std::strerror(errno);
-    ok = f != nullptr && ReadAll(f.get(), bytes, error);
-  }
-  if (!ok) {
-    j.error = "varnox: cannot read " + file + ": " + error + "\n";
-    return j;
-  }
-  const std::string verdict = Verdict(table, bytes);
-  j.spam = verdict != "normal";
-  j.line = file + ": " + verdict + "\n";
-  return j;
+// The verdict line of one message, as the scan would decide it.
+Judged Judge(RuleTable& table, const std::string& file, const Read& read) {
+  if (!read.error.empty()) return Judged{{}, read.error, false};
+  RuleMatch match;
+  if (!Classify(table, read.m.senderEmail, read.m.tokens, &match))
+    return Judged{file + ": normal\n", {}, false};
+  return Judged{file + ": spam (" + DescribeMatch(match) + ")\n", {}, true};
 }
 
 int RunCheck(const CheckOptions& o) {
-  // 2, not 1: to a mail filter 1 means spam.
-  auto storage = OpenStorage(o.mail.storage);
-  if (!storage) return 2;
-  RuleTable& table = GlobalRuleTable();
-  // Without the rules every message would pass as normal; the load said why.
-  if (!storage->rules.LoadRules()) return 2;
-  CreateHtmlConverter();
   std::vector<std::string> files = o.files;
   if (files.empty()) files.push_back("-");
   const std::size_t n = files.size();
+  const bool readsStdin = std::find(files.begin(), files.end(), "-") != files.end();
+  CreateHtmlConverter();
+  RuleTable& table = GlobalRuleTable();
 
-  // Standard input is read here, once: the first "-" gets it, any later one
-  // the empty rest, as when the files were read one after the other.
-  std::vector<std::optional<std::string>> stdinBytes(n);
-  std::vector<std::string> stdinError(n);
-  bool stdinRead = false;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (files[i] != "-") continue;
-    std::string bytes, error;
-    if (!stdinRead && !ReadAll(stdin, bytes, error)) {
-      stdinError[i] = "varnox: cannot read -: " + error + "\n";
-    } else {
-      stdinBytes[i] = std::move(bytes);
-    }
-    stdinRead = true;
-  }
-
-  // The files are judged on every core this process may use (this thread is
-  // one of them). Whoever judges the next file in the order of the
+  // The files are read and judged on every core this process may use (this
+  // thread is one of them). Whoever judges the next file in the order of the
   // arguments prints its line, and the ready lines after it. At most kAhead
   // judged files wait to be printed, so memory does not grow with the number
-  // of arguments.
+  // of arguments. Reading and extracting start at once; the rules' part
+  // waits until this thread has opened the storage and loaded the rules.
   constexpr std::size_t kAhead = 64;
-  std::mutex mutex;  // guards results, next, printed, status and spam, and the printing
-  std::condition_variable room;
+  enum class Rules { kLoading, kReady, kFailed };
+  std::mutex mutex;  // guards results, next, printed, status, spam and rules, and the printing
+  std::condition_variable room, loaded;
   std::vector<std::optional<Judged>> results(n);
+  std::vector<std::optional<std::string>> stdinBytes(n);
+  std::vector<std::string> stdinError(n);
   std::size_t next = 0, printed = 0;
   int status = 0;
   bool spam = false;
+  Rules rules = Rules::kLoading;
   const auto work = [&] {
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-      room.wait(lock, [&] { return next >= n || next < printed + kAhead; });
-      if (next >= n) return;
+      room.wait(lock,
+                [&] { return next >= n || next < printed + kAhead || rules == Rules::kFailed; });
+      if (next >= n || rules == Rules::kFailed) return;
       const std::size_t i = next++;
       lock.unlock();
-      Judged j = !stdinError[i].empty()
-                     ? Judged{{}, stdinError[i], false}
-                     : Judge(table, files[i], stdinBytes[i] ? &*stdinBytes[i] : nullptr);
+      const Read read = !stdinError[i].empty()
+                            ? Read{{}, stdinError[i]}
+                            : ReadMessage(files[i], stdinBytes[i] ? &*stdinBytes[i] : nullptr);
+      lock.lock();
+      loaded.wait(lock, [&] { return rules != Rules::kLoading; });
+      if (rules == Rules::kFailed) return;
+      lock.unlock();
+      Judged j = Judge(table, files[i], read);
       lock.lock();
       results[i] = std::move(j);
       const std::size_t before = printed;
@@ -148,12 +143,51 @@ int RunCheck(const CheckOptions& o) {
       if (printed != before) room.notify_all();
     }
   };
-  {
-    std::vector<std::jthread> helpers;
-    for (std::size_t t = 1; t < std::min<std::size_t>(UsableCores(), n); ++t)
-      helpers.emplace_back(work);
-    work();
+  const auto setRules = [&](Rules state) {
+    {
+      std::lock_guard<std::mutex> guard(mutex);  // guards rules
+      rules = state;
+    }
+    loaded.notify_all();
+    room.notify_all();
+  };
+
+  std::vector<std::jthread> helpers;
+  const std::size_t threads = std::min<std::size_t>(UsableCores(), n);
+  // Standard input is read after the storage opens (its first start may ask
+  // a question there), so with "-" among the files nothing starts early.
+  if (!readsStdin)
+    for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
+
+  // 2, not 1: to a mail filter 1 means spam.
+  auto storage = OpenStorage(o.mail.storage);
+  // Without the rules every message would pass as normal; the load said why.
+  if (!storage || !storage->rules.LoadRules()) {
+    setRules(Rules::kFailed);
+    return 2;
   }
+  // The first check indexes the rules; here, before the threads need it.
+  CheckRules(table, RuleEntry{});
+
+  if (readsStdin) {
+    // Standard input is read here, once: the first "-" gets it, any later
+    // one the empty rest, as when the files were read one after the other.
+    bool stdinRead = false;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (files[i] != "-") continue;
+      std::string bytes, error;
+      if (!stdinRead && !ReadAll(stdin, bytes, error)) {
+        stdinError[i] = "varnox: cannot read -: " + error + "\n";
+      } else {
+        stdinBytes[i] = std::move(bytes);
+      }
+      stdinRead = true;
+    }
+    for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
+  }
+  setRules(Rules::kReady);
+  work();
+  helpers.clear();  // joined
   std::fflush(stdout);
   if (n == 1 && status == 0) return spam ? 1 : 0;
   return status;

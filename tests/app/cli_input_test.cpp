@@ -118,28 +118,32 @@ TEST(CommandLine, ManyFilesGiveTheLinesOfOneRunPerFileInTheirOrder) {
       "From: d@other.example\nSubject: =?utf-8?q?caf=C3=A9?=\n\ncheap pills offer today\n",
       "no header at all",
   };
-  std::string args, separate;
-  for (int i = 0; i < 120; ++i) {
-    const std::string file = root / ("m" + std::to_string(i));
-    // One missing file; the rest cycle through the kinds, each text made distinct.
-    ASSERT_TRUE(i == 60 ||
-                WriteFile(file, kBodies[i % 5] + std::string(i % 7, '\n') + std::to_string(i)));
-    args += " " + file;
-    separate += "{v} check " + file + " 2>/dev/null; ";
-    if (i == 80) {
-      args += " -";
-      separate += "{v} check - <" + std::string(root / "m2") + " 2>/dev/null; ";
+  // With "-" among the files and without (then reading starts before the
+  // rules are loaded).
+  for (const bool withStdin : {true, false}) {
+    std::string args, separate;
+    for (int i = 0; i < 120; ++i) {
+      const std::string file = root / ("m" + std::to_string(i));
+      // One missing file; the rest cycle through the kinds, each text made distinct.
+      ASSERT_TRUE(i == 60 ||
+                  WriteFile(file, kBodies[i % 5] + std::string(i % 7, '\n') + std::to_string(i)));
+      args += " " + file;
+      separate += "{v} check " + file + " 2>/dev/null; ";
+      if (i == 80 && withStdin) {
+        args += " -";
+        separate += "{v} check - <" + std::string(root / "m2") + " 2>/dev/null; ";
+      }
     }
+    // Standard error (the missing file) is left out: only the lines count.
+    const CommandOutput one = Shell(separate, root.path());
+    const CommandOutput all =
+        Shell("({v} check" + args + " <" + std::string(root / "m2") + " 2>/dev/null)", root.path());
+    EXPECT_EQ(all.status, 2);  // the missing file
+    EXPECT_EQ(all.out, one.out);
+    EXPECT_NE(all.out.find("m2: spam (rule 2, message rule"), std::string::npos) << all.out;
+    EXPECT_EQ(all.out.find("\n-: spam (rule 2") != std::string::npos, withStdin) << all.out;
+    EXPECT_EQ(all.out.find("m60:"), std::string::npos) << all.out;
   }
-  // Standard error (the missing file) is left out: only the lines count.
-  const CommandOutput one = Shell(separate, root.path());
-  const CommandOutput all =
-      Shell("({v} check" + args + " <" + std::string(root / "m2") + " 2>/dev/null)", root.path());
-  EXPECT_EQ(all.status, 2);  // the missing file
-  EXPECT_EQ(all.out, one.out);
-  EXPECT_NE(all.out.find("m2: spam (rule 2, message rule"), std::string::npos) << all.out;
-  EXPECT_NE(all.out.find("\n-: spam (rule 2"), std::string::npos) << all.out;
-  EXPECT_EQ(all.out.find("m60:"), std::string::npos) << all.out;
 }
 
 TEST(CommandLine, WhatCannotBeUsedIsNamedAndFails) {
@@ -189,6 +193,11 @@ TEST(CommandLine, WhatCannotBeUsedIsNamedAndFails) {
     if (c.says.find("Rules_0") != std::string::npos) {
       EXPECT_NE(check.out.find(says), std::string::npos) << check.out;
     }
+    // Files are read while the rules load: without them no verdict is said.
+    const std::string file = parent / "spam";
+    const CommandOutput two = Shell("{v} check " + file + " " + file, root);
+    EXPECT_EQ(two.status, c.check == 2 ? 2 : 0) << two.out;
+    EXPECT_EQ(two.out.find(": spam (") != std::string::npos, c.check == 1) << two.out;
     EXPECT_EQ(Shell("{v} rules", root).status, c.rules);
     // Without rules read, a re-check would reset every logged spam.
     EXPECT_EQ(Shell("{v} recheck", root).status, c.recheck);
