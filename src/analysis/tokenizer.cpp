@@ -38,14 +38,27 @@ class StemCache {
 
   // Adds the stem of the lower-case word at text[offset, offset + len) to
   // refs unless this call has seen the word already. May stem in place.
-  void Add(char* text, std::size_t offset, std::size_t len, std::vector<StemRef>& refs) {
+  // The hash Add wants for a word of len bytes (0 for words not cached).
+  static std::uint64_t HashOf(const char* word, std::size_t len) {
+    return len > kMaxCachedWord ? 0 : HashBytes(word, len);
+  }
+
+  // Brings the slot a word's probe starts at into the cache: a text's words
+  // are hashed first and probed a few words later, so the probes do not
+  // wait for memory one after the other.
+  void Prefetch(std::uint64_t h) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[h & (slots_.size() - 1)]);
+  }
+
+  // h is HashOf the word.
+  void Add(char* text, std::size_t offset, std::size_t len, std::uint64_t h,
+           std::vector<StemRef>& refs) {
     char* word = text + offset;
     if (len > kMaxCachedWord) {
       StemInText(text, offset, len, refs);
       return;
     }
     if (slots_.empty()) Rehash(1u << 12);
-    const std::uint64_t h = HashBytes(word, len);
     const auto tag = static_cast<std::uint32_t>(h >> 32);
     std::size_t mask = slots_.size() - 1;
     for (std::size_t i = h & mask;; i = (i + 1) & mask) {
@@ -167,8 +180,16 @@ struct SortKey {
   bool operator==(const SortKey& o) const { return prefix == o.prefix && stem == o.stem; }
 };
 
+// One token of the text: where it lies, and its hash for the cache.
+struct Word {
+  std::size_t offset;
+  std::size_t length;
+  std::uint64_t hash;
+};
+
 struct Workspace {
   StemCache cache;
+  std::vector<Word> words;
   std::vector<StemCache::StemRef> refs;
   std::vector<SortKey> stems;
 };
@@ -184,6 +205,7 @@ void BuildTokenString(char* text, char* out) {
   out[0] = '\0';
   Workspace& ws = ThreadWorkspace();
   ws.cache.BeginCall();
+  ws.words.clear();
   ws.refs.clear();
 
   auto* p = reinterpret_cast<unsigned char*>(text);
@@ -229,7 +251,14 @@ void BuildTokenString(char* text, char* out) {
       p[end] = '\0';
       i = end + (twoByteDelimiter ? 2 : 1);
     }
-    ws.cache.Add(text, start, end - start, ws.refs);
+    ws.words.push_back({start, end - start, StemCache::HashOf(text + start, end - start)});
+  }
+  constexpr std::size_t kPrefetchDistance = 8;
+  for (std::size_t k = 0; k < ws.words.size(); ++k) {
+    if (k + kPrefetchDistance < ws.words.size())
+      ws.cache.Prefetch(ws.words[k + kPrefetchDistance].hash);
+    const Word& w = ws.words[k];
+    ws.cache.Add(text, w.offset, w.length, w.hash, ws.refs);
   }
 
   ws.stems.clear();
