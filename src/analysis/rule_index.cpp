@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "analysis/hash.h"
 #include "platform/ascii_text.h"
@@ -108,17 +109,31 @@ void RuleIndex::Build(const RuleTable& table) {
 void RuleIndex::CountHits(const RuleTable& table, const RuleEntry& probe, int* hits) const {
   std::fill(hits, hits + kMaxRules, 0);
   const int n = TokensOf(probe);
+  // The tokens are hashed first and their slots fetched a few tokens ahead
+  // of the look-ups, so the look-ups do not wait for memory one by one.
+  thread_local std::vector<std::uint64_t> hashes;
+  hashes.resize(static_cast<std::size_t>(n));
   std::string folded;
+  const auto key = [&](int t) -> const std::string& {
+    const std::string& token = probe.tokens[t];
+    if (!HasUpper(token)) return token;
+    folded = LowerAsciiCopy(token);
+    return folded;
+  };
   for (int t = 0; t < n; ++t) {
-    const std::string* token = &probe.tokens[t];
-    if (HasUpper(*token)) {
-      folded = LowerAsciiCopy(*token);
-      token = &folded;
-    }
-    const Slot* s = Find(token->data(), token->size(), HashBytes(token->data(), token->size()));
+    const std::string& k = key(t);
+    hashes[t] = HashBytes(k.data(), k.size());
+  }
+  constexpr int kPrefetchDistance = 8;
+  const std::size_t mask = slots_.empty() ? 0 : slots_.size() - 1;
+  for (int t = 0; t < n; ++t) {
+    if (t + kPrefetchDistance < n && !slots_.empty())
+      __builtin_prefetch(&slots_[hashes[t + kPrefetchDistance] & mask]);
+    const std::string& k = key(t);
+    const Slot* s = Find(k.data(), k.size(), hashes[t]);
     if (s == nullptr) continue;
     const std::uint16_t* p = postings_.data() + s->postingsOffset;
-    for (std::uint32_t k = 0; k < s->postingsCount; ++k) ++hits[p[k]];
+    for (std::uint32_t j = 0; j < s->postingsCount; ++j) ++hits[p[j]];
   }
   for (int r : unindexed_) {
     if (r >= table.count) continue;
