@@ -59,8 +59,8 @@ Read ReadMessage(const std::string& file, const std::string* stdinBytes) {
     }
   }
   MessageRecord& m = r.m;
-  m.mimeText = CanonicalLineEnds(bytes);
-  m.mimeText.resize(std::strlen(m.mimeText.c_str()));
+  m.mimeText = std::move(bytes);  // cut at its first NUL already
+  ExpandBareLineFeeds(m.mimeText);
   ReadHeaderFromText(m.mimeText, m);
   m.lowered = m.mimeText;
   LowerAscii(m.lowered);

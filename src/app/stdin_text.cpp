@@ -26,7 +26,9 @@ bool ReadAll(std::FILE* in, std::string& text, std::string& error) {
       error = TooLarge();
       return false;
     }
-    text.reserve(static_cast<std::size_t>(st.st_size));
+    // With room for the CRs of typical line lengths: mail text gets them.
+    const auto size = static_cast<std::size_t>(st.st_size);
+    text.reserve(size + size / 32 + 64);
   }
   char buf[1 << 16];
   for (;;) {

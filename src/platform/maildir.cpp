@@ -140,41 +140,6 @@ HeaderRead ReadHeaderBlock(int dirFd, const char* name, std::string& block) {
   return HeaderRead::kRead;
 }
 
-// Every LF not preceded by CR becomes CR LF, within the string's own memory
-// when it has room, so a 100 MB message is not held twice.
-void ExpandBareLineFeeds(std::string& s) {
-  const std::string_view view(s);
-  std::size_t bare = 0;
-  for (std::size_t i = view.find('\n'); i != std::string_view::npos; i = view.find('\n', i + 1)) {
-    if (i == 0 || view[i - 1] != '\r') ++bare;
-  }
-  const std::size_t size = s.size();
-  if (bare == 0) return;
-  if (size + bare > s.capacity()) {
-    s = CanonicalLineEnds(s);
-    return;
-  }
-  s.resize(size + bare);
-  char* d = s.data();
-  // From the end backwards: every write lands at or after the byte being
-  // read, so the byte before each LF is still the original one.
-  std::size_t src = size;
-  std::size_t dst = size + bare;
-  while (bare > 0) {
-    std::size_t i = src - 1;  // an LF lies below src while bare LFs remain
-    while (d[i] != '\n') --i;
-    const std::size_t tail = src - i - 1;
-    dst -= tail;
-    std::memmove(d + dst, d + i + 1, tail);
-    d[--dst] = '\n';
-    if (i == 0 || d[i - 1] != '\r') {
-      d[--dst] = '\r';
-      --bare;
-    }
-    src = i;
-  }
-}
-
 bool MakeFolder(const std::string& path, mode_t mode) {
   if (::mkdir(path.c_str(), mode) == 0) return true;
   if (errno != EEXIST) return false;
@@ -295,6 +260,41 @@ std::vector<CachedRow> ReadDirRows(DIR* dir, int i, std::vector<CachedRow>& last
 }
 
 }  // namespace
+
+// Every LF not preceded by CR becomes CR LF, within the string's own memory
+// when it has room, so a 100 MB message is not held twice.
+void ExpandBareLineFeeds(std::string& s) {
+  const std::string_view view(s);
+  std::size_t bare = 0;
+  for (std::size_t i = view.find('\n'); i != std::string_view::npos; i = view.find('\n', i + 1)) {
+    if (i == 0 || view[i - 1] != '\r') ++bare;
+  }
+  const std::size_t size = s.size();
+  if (bare == 0) return;
+  if (size + bare > s.capacity()) {
+    s = CanonicalLineEnds(s);
+    return;
+  }
+  s.resize(size + bare);
+  char* d = s.data();
+  // From the end backwards: every write lands at or after the byte being
+  // read, so the byte before each LF is still the original one.
+  std::size_t src = size;
+  std::size_t dst = size + bare;
+  while (bare > 0) {
+    std::size_t i = src - 1;  // an LF lies below src while bare LFs remain
+    while (d[i] != '\n') --i;
+    const std::size_t tail = src - i - 1;
+    dst -= tail;
+    std::memmove(d + dst, d + i + 1, tail);
+    d[--dst] = '\n';
+    if (i == 0 || d[i - 1] != '\r') {
+      d[--dst] = '\r';
+      --bare;
+    }
+    src = i;
+  }
+}
 
 struct MailStore::Cache {
   explicit Cache(const std::string& path) : newPath(path + "/new"), curPath(path + "/cur") {}

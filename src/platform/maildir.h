@@ -46,6 +46,8 @@ MailHeaders ParseMailHeaders(std::string_view headerBlock);
 // Every bare LF made CR LF: the canonical form of a MIME text, as the phone's
 // store handed it out (files on Linux mostly hold bare LF).
 std::string CanonicalLineEnds(std::string_view text);
+// The same in place; without room for the added CRs it makes a copy.
+void ExpandBareLineFeeds(std::string& text);
 
 // Initialises the mail header parser once, before threads start.
 void InitMailHeaderParser();
