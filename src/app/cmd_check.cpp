@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -96,13 +97,17 @@ int RunCheck(const CheckOptions& o) {
   // The files are read and judged on every core this process may use (this
   // thread is one of them). Whoever judges the next file in the order of the
   // arguments prints its line, and the ready lines after it. At most kAhead
-  // judged files wait to be printed, so memory does not grow with the number
-  // of arguments. Reading and extracting start at once; the rules' part
-  // waits until this thread has opened the storage and loaded the rules.
-  constexpr std::size_t kAhead = 64;
+  // files are read ahead of the last line printed, so memory does not grow
+  // with the number of arguments. Reading and extracting start at once; the
+  // rules' part waits until this thread has opened the storage and loaded
+  // the rules, and the files read meanwhile wait in pending.
+  constexpr std::size_t kAhead = 256;
   enum class Rules { kLoading, kReady, kFailed };
-  std::mutex mutex;  // guards results, next, printed, status, spam and rules, and the printing
-  std::condition_variable room, loaded;
+  // guards reads, pending, results, next, printed, status, spam and rules, and the printing
+  std::mutex mutex;
+  std::condition_variable room;
+  std::vector<std::optional<Read>> reads(n);
+  std::deque<std::size_t> pending;  // read, waiting for the rules
   std::vector<std::optional<Judged>> results(n);
   std::vector<std::optional<std::string>> stdinBytes(n);
   std::vector<std::string> stdinError(n);
@@ -113,19 +118,35 @@ int RunCheck(const CheckOptions& o) {
   const auto work = [&] {
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-      room.wait(lock,
-                [&] { return next >= n || next < printed + kAhead || rules == Rules::kFailed; });
-      if (next >= n || rules == Rules::kFailed) return;
-      const std::size_t i = next++;
-      lock.unlock();
-      const Read read = !stdinError[i].empty()
-                            ? Read{{}, stdinError[i]}
-                            : ReadMessage(files[i], stdinBytes[i] ? &*stdinBytes[i] : nullptr);
-      lock.lock();
-      loaded.wait(lock, [&] { return rules != Rules::kLoading; });
       if (rules == Rules::kFailed) return;
+      std::size_t i = 0;
+      std::optional<Read> read;
+      if (rules == Rules::kReady && !pending.empty()) {
+        i = pending.front();
+        pending.pop_front();
+        read = std::move(reads[i]);
+        reads[i].reset();
+      } else if (next < n && next < printed + kAhead) {
+        i = next++;
+        lock.unlock();
+        read = !stdinError[i].empty()
+                   ? Read{{}, stdinError[i]}
+                   : ReadMessage(files[i], stdinBytes[i] ? &*stdinBytes[i] : nullptr);
+        lock.lock();
+        if (rules == Rules::kLoading) {
+          reads[i] = std::move(read);
+          pending.push_back(i);
+          continue;
+        }
+        if (rules == Rules::kFailed) return;
+      } else if (next >= n && pending.empty() && rules == Rules::kReady) {
+        return;
+      } else {
+        room.wait(lock);  // for the rules, or for room to read ahead
+        continue;
+      }
       lock.unlock();
-      Judged j = Judge(table, files[i], read);
+      Judged j = Judge(table, files[i], *read);
       lock.lock();
       results[i] = std::move(j);
       const std::size_t before = printed;
@@ -148,7 +169,6 @@ int RunCheck(const CheckOptions& o) {
       std::lock_guard<std::mutex> guard(mutex);  // guards rules
       rules = state;
     }
-    loaded.notify_all();
     room.notify_all();
   };
 
