@@ -34,7 +34,7 @@ const RuleIndex::Slot* RuleIndex::Find(const char* key, std::size_t len, std::ui
   }
 }
 
-RuleIndex::Slot& RuleIndex::Insert(const std::string& key, std::uint64_t hash) {
+RuleIndex::Slot& RuleIndex::Insert(std::string_view key, std::uint64_t hash) {
   const std::size_t mask = slots_.size() - 1;
   const auto tag = static_cast<std::uint32_t>(hash >> 32);
   std::size_t i = hash & mask;
@@ -76,20 +76,25 @@ void RuleIndex::Build(const RuleTable& table) {
       continue;
     }
     const int n = TokensOf(e);
+    // Stored tokens are lower case already; only a rule written otherwise
+    // needs folded copies.
     std::vector<std::string> folded;
-    folded.reserve(n);
+    const bool upper = std::any_of(e.tokens.begin(), e.tokens.begin() + n, HasUpper);
+    if (upper)
+      for (int t = 0; t < n; ++t) folded.push_back(LowerAsciiCopy(e.tokens[t]));
+    const auto key = [&](int t) -> std::string_view { return upper ? folded[t] : e.tokens[t]; };
     bool indexable = true;
-    for (int t = 0; t < n; ++t) {
-      folded.push_back(HasUpper(e.tokens[t]) ? LowerAsciiCopy(e.tokens[t]) : e.tokens[t]);
-      if (t > 0 && !(folded[t - 1] < folded[t])) indexable = false;
-      if (folded[t].empty() || folded[t].size() > UINT16_MAX) indexable = false;
+    for (int t = 0; t < n && indexable; ++t) {
+      if (t > 0 && !(key(t - 1) < key(t))) indexable = false;
+      if (key(t).empty() || key(t).size() > UINT16_MAX) indexable = false;
     }
     if (!indexable) {
       unindexed_.push_back(r);
       continue;
     }
-    for (const std::string& key : folded) {
-      Slot& s = Insert(key, HashBytes(key.data(), key.size()));
+    for (int t = 0; t < n; ++t) {
+      const std::string_view k = key(t);
+      Slot& s = Insert(k, HashBytes(k.data(), k.size()));
       ++s.postingsCount;
       pending.emplace_back(&s, r);
     }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "analysis/rules.h"
@@ -33,7 +34,7 @@ class RuleIndex {
     std::uint16_t postingsCount = 0;
   };
   const Slot* Find(const char* key, std::size_t len, std::uint64_t hash) const;
-  Slot& Insert(const std::string& key, std::uint64_t hash);
+  Slot& Insert(std::string_view key, std::uint64_t hash);
 
   std::vector<Slot> slots_;
   std::vector<char> keys_;
