@@ -176,8 +176,10 @@ int RunCheck(const CheckOptions& o) {
   const std::size_t threads = std::min<std::size_t>(UsableCores(), n);
   // Standard input is read after the storage opens (its first start may ask
   // a question there), so with "-" among the files nothing starts early.
+  // Otherwise every core reads from the start, and this thread, which opens
+  // the storage, only waits for them afterwards.
   if (!readsStdin)
-    for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
+    for (std::size_t t = 0; t < threads; ++t) helpers.emplace_back(work);
 
   // 2, not 1: to a mail filter 1 means spam.
   auto storage = OpenStorage(o.mail.storage);
@@ -206,7 +208,7 @@ int RunCheck(const CheckOptions& o) {
     for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
   }
   setRules(Rules::kReady);
-  work();
+  if (readsStdin) work();
   helpers.clear();  // joined
   std::fflush(stdout);
   if (n == 1 && status == 0) return spam ? 1 : 0;
