@@ -264,12 +264,13 @@ std::vector<CachedRow> ReadDirRows(DIR* dir, int i, std::vector<CachedRow>& last
 // Every LF not preceded by CR becomes CR LF, within the string's own memory
 // when it has room, so a 100 MB message is not held twice.
 void ExpandBareLineFeeds(std::string& s) {
-  const std::string_view view(s);
-  std::size_t bare = 0;
-  for (std::size_t i = view.find('\n'); i != std::string_view::npos; i = view.find('\n', i + 1)) {
-    if (i == 0 || view[i - 1] != '\r') ++bare;
-  }
+  // Counted without a branch per byte, so the compiler can vectorize it;
+  // most mail files on Linux need every line end expanded.
+  const auto* u = reinterpret_cast<const unsigned char*>(s.data());
   const std::size_t size = s.size();
+  std::size_t bare = size > 0 && u[0] == '\n' ? 1 : 0;
+  for (std::size_t i = 1; i < size; ++i)
+    bare += static_cast<std::size_t>((u[i] == '\n') & (u[i - 1] != '\r'));
   if (bare == 0) return;
   if (size + bare > s.capacity()) {
     s = CanonicalLineEnds(s);
@@ -282,8 +283,9 @@ void ExpandBareLineFeeds(std::string& s) {
   std::size_t src = size;
   std::size_t dst = size + bare;
   while (bare > 0) {
-    std::size_t i = src - 1;  // an LF lies below src while bare LFs remain
-    while (d[i] != '\n') --i;
+    // An LF lies below src while bare LFs remain.
+    const std::size_t i = static_cast<std::size_t>(
+        static_cast<const char*>(memrchr(d, '\n', src)) - d);
     const std::size_t tail = src - i - 1;
     dst -= tail;
     std::memmove(d + dst, d + i + 1, tail);

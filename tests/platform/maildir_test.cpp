@@ -140,6 +140,7 @@ TEST(MailHeaders, MegabytesOfHeaders) {
 }
 
 TEST(CanonicalLineEnds, EveryBareLineFeedGetsItsCarriageReturn) {
+  // The first byte, the last, runs of LFs, CRs on their own, and a NUL.
   const std::pair<std::string, std::string> cases[] = {
       {"", ""},
       {"\n\na\nb", "\r\n\r\na\r\nb"},
@@ -148,7 +149,16 @@ TEST(CanonicalLineEnds, EveryBareLineFeedGetsItsCarriageReturn) {
       {"x\n\r\ny\n", "x\r\n\r\ny\r\n"},
       {std::string("a\0\nb", 4), std::string("a\0\r\nb", 5)},
   };
-  for (const auto& [in, out] : cases) EXPECT_EQ(CanonicalLineEnds(in), out) << in;
+  for (const auto& [in, out] : cases) {
+    EXPECT_EQ(CanonicalLineEnds(in), out) << in;
+    // In place, with room for the CRs and without.
+    for (const std::size_t room : {std::size_t{0}, out.size()}) {
+      std::string text = in;
+      text.reserve(room);
+      ExpandBareLineFeeds(text);
+      EXPECT_EQ(text, out) << in;
+    }
+  }
 }
 
 TEST(ContentsTable, RowsIdsFlagsAndOrder) {
