@@ -117,40 +117,37 @@ class CachedStatement {
   Statement stmt_;
 };
 
+namespace detail {
+// fn between begin and commit; undo when fn fails or throws, unless an error
+// has ended the transaction already (a COMMIT that failed on a full disk has
+// rolled back: another ROLLBACK would only replace SQLite's reason, which the
+// caller reports, with "no transaction is active").
+template <typename Fn>
+bool RunWrite(Database& db, Fn& fn, const char* begin, const char* commit, const char* undo) {
+  if (db.Exec(begin) != SQLITE_OK) return false;
+  bool ok = false;
+  try {
+    ok = fn();
+  } catch (...) {
+    db.Exec(undo);
+    throw;
+  }
+  if (ok && db.Exec(commit) == SQLITE_OK) return true;
+  if (sqlite3_get_autocommit(db.get()) == 0) db.Exec(undo);
+  return false;
+}
+}  // namespace detail
+
 // Runs fn inside BEGIN IMMEDIATE ... COMMIT (ROLLBACK when fn returns false or
 // a statement fails). Returns whether the transaction committed. Inside a
 // transaction the caller holds open (a batch of writes), fn runs in a
 // savepoint instead: undone alone when it fails, committed with the batch.
 template <typename Fn>
 bool WriteTransaction(Database& db, Fn fn) {
-  if (sqlite3_get_autocommit(db.get()) == 0) {
-    if (db.Exec("SAVEPOINT one_write;") != SQLITE_OK) return false;
-    bool ok = false;
-    try {
-      ok = fn();
-    } catch (...) {
-      db.Exec("ROLLBACK TO one_write; RELEASE one_write;");
-      throw;
-    }
-    if (ok && db.Exec("RELEASE one_write;") == SQLITE_OK) return true;
-    // An I/O error or a full disk may have ended the whole transaction.
-    if (sqlite3_get_autocommit(db.get()) == 0) db.Exec("ROLLBACK TO one_write; RELEASE one_write;");
-    return false;
-  }
-  if (db.Exec("BEGIN IMMEDIATE;") != SQLITE_OK) return false;
-  bool ok = false;
-  try {
-    ok = fn();
-  } catch (...) {
-    db.Exec("ROLLBACK;");
-    throw;
-  }
-  if (ok && db.Exec("COMMIT;") == SQLITE_OK) return true;
-  // A COMMIT that failed on a full disk or a write error has rolled back
-  // already: another ROLLBACK would only replace SQLite's reason, which the
-  // caller reports, with "no transaction is active".
-  if (sqlite3_get_autocommit(db.get()) == 0) db.Exec("ROLLBACK;");
-  return false;
+  if (sqlite3_get_autocommit(db.get()) == 0)
+    return detail::RunWrite(db, fn, "SAVEPOINT one_write;", "RELEASE one_write;",
+                            "ROLLBACK TO one_write; RELEASE one_write;");
+  return detail::RunWrite(db, fn, "BEGIN IMMEDIATE;", "COMMIT;", "ROLLBACK;");
 }
 
 // One row's new verdict.
