@@ -94,8 +94,8 @@ int RunCheck(const CheckOptions& o) {
   CreateHtmlConverter();
   RuleTable& table = GlobalRuleTable();
 
-  // The files are read and judged on every core this process may use (this
-  // thread is one of them). Whoever judges the next file in the order of the
+  // The files are read and judged on every core this process may use, one
+  // thread each. Whoever judges the next file in the order of the
   // arguments prints its line, and the ready lines after it. At most kAhead
   // files are read ahead of the last line printed, so memory does not grow
   // with the number of arguments. Reading and extracting start at once; the

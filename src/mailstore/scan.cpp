@@ -266,18 +266,16 @@ int StoreScan::CheckNewMessagesForSpam(bool unread, bool firstPass, bool periodi
                         : ExtractPause());
     // The outcome of a row, counted once its log writes are committed.
     const auto account = [&](std::size_t i, const ProcessOutcome& outcome) {
+      const MailRow& row = ahead.Row(i);
       ++report.examined;
       report.logged += outcome.logged;
       report.moved += outcome.moved;
       failed |= outcome.failed;
       if (options_.memo) {
         if (outcome.normal && !outcome.failed && outcome.generation == RulesGeneration())
-          store.memo[keys[i]] = StoreRecord::Memo{ahead.Row(i).deliveryTime,
-                                                  ahead.Row(i).deliveryNanos,
-                                                  ahead.Row(i).size,
-                                                  ahead.Row(i).inode,
-                                                  outcome.logId,
-                                                  outcome.generation};
+          store.memo[keys[i]] =
+              StoreRecord::Memo{row.deliveryTime, row.deliveryNanos, row.size,
+                                row.inode,        outcome.logId,     outcome.generation};
         else
           store.memo.erase(keys[i]);
       }

@@ -117,6 +117,16 @@ void MessageLog::ReportFailure(const std::string& store, const std::string& path
                Remedy(error));
 }
 
+void MessageLog::Worked(Connection& conn, const std::string& path) {
+  // Inside a batch a write is stored only once the batch commits: until then
+  // a failing log is not working again.
+  if (sqlite3_get_autocommit(conn.db.get()) == 0) {
+    conn.batchWrote = true;
+    return;
+  }
+  ReportWorking(path);
+}
+
 void MessageLog::ReportWorking(const std::string& path) {
   std::lock_guard<std::mutex> guard(failuresMutex_);
   failing_.erase(path);
@@ -191,7 +201,13 @@ int MessageLog::Batch::WalGrew(void* batch, sqlite3*, const char*, int pages) {
 void MessageLog::Batch::Begin() {
   // Failing here (the log busy elsewhere) leaves the writes on their own:
   // each then waits, fails and is reported as it would without a batch.
-  if (db_->Exec("BEGIN IMMEDIATE;") != SQLITE_OK) End();
+  // It does not wait for the lock either: the writes wait, one by one, as
+  // they always did, and each says when it gives up.
+  sqlite3_busy_timeout(db_->get(), 0);
+  const bool begun = db_->Exec("BEGIN IMMEDIATE;") == SQLITE_OK;
+  sqlite3_busy_timeout(db_->get(), kBusyTimeoutMs);
+  conn_->batchWrote = false;
+  if (!begun) End();
 }
 
 void MessageLog::Batch::End() {
@@ -235,6 +251,11 @@ bool MessageLog::Batch::Commit(bool more) {
     std::string path;
     log_.LogPath(store_, path);
     log_.ReportFailure(store_, path, error);
+  }
+  if (committed && conn_->batchWrote) {
+    std::string path;
+    log_.LogPath(store_, path);
+    log_.ReportWorking(path);
   }
   if (committed) CheckpointAside();
   if (more) {
@@ -431,7 +452,7 @@ bool MessageLog::MAPIAdd(const std::string& store, const std::string& sender,
       ReportFailure(store, path, error);
       return false;
     }
-    ReportWorking(path);
+    Worked(*lease.conn, path);
     if (found) {
       id = foundId;
       TraceLine("MAPIExists : 1");
@@ -474,7 +495,7 @@ bool MessageLog::UpdateStatuses(const std::string& storeOrPath,
       ReportFailure(store, path, error);
       return false;
     }
-    ReportWorking(path);
+    Worked(*lease.conn, path);
     return true;
   } catch (const std::exception&) {
     return false;

@@ -166,6 +166,7 @@ class MessageLog {
     // Declared after db: finalized before it closes.
     CachedStatement find, maxId, insert;
     std::string path;
+    bool batchWrote = false;  // a write of the open batch succeeded
     // A batch's checkpoint under way on its own connection; declared last,
     // so it is joined before the connection goes.
     std::atomic<bool> checkpointing{false};
@@ -187,6 +188,8 @@ class MessageLog {
   bool LogPath(const std::string& store, std::string& path) const;
   void ReportFailure(const std::string& store, const std::string& path, const std::string& error);
   void ReportWorking(const std::string& path);
+  // A write succeeded on conn: the log works again, once it is stored.
+  void Worked(Connection& conn, const std::string& path);
   Lease Acquire(const std::string& path, std::string& error);
   Lease AcquireStore(const std::string& store, std::string& error);
   // Makes the log's table and indexes on db; false with SQLite's reason.

@@ -142,13 +142,17 @@ state() {
     "$work/delivered.txt" "$out.files.raw" >"$out.files"
   for db in "$root"/Varnox/dba/*.db; do
     [ -e "$db" ] || continue
-    r=$(sqlite3 "$db" 'PRAGMA integrity_check;' 2>&1)
+    # Read-only: a closing reader would checkpoint and delete the WAL, which
+    # changes what it looks at (and on a full disk may free the room the
+    # next reader's files then lack).
+    r=$(sqlite3 -readonly "$db" 'PRAGMA integrity_check;' 2>&1)
     [ "$r" = ok ] || echo "integrity of $(basename "$db"): $r" >>"$out.bad"
   done
   for store in Home Work; do
     db=$root/Varnox/dba/$store.db
     [ -e "$db" ] || continue
-    sqlite3 -separator ' ' "$db" 'SELECT Hash, Status FROM Msg;' 2>>"$out.bad" | sed "s/^/$store /"
+    sqlite3 -readonly -separator ' ' "$db" 'SELECT Hash, Status FROM Msg;' 2>>"$out.bad" |
+      sed "s/^/$store /"
   done | sort >"$out.rows"
 }
 
